@@ -1,0 +1,147 @@
+#pragma once
+// The event loop that stands in for the window message queue: socket readiness (read, write,
+// accept, close) and posted notifications arrive as messages to a notification endpoint and are
+// handled one at a time on the one thread that runs the loop.
+//
+// Ordering kept for the socket layer:
+// - read is reported while data waits (level-triggered), again after a read that left data;
+// - write is reported once when a connection is adopted and then only after a send failed with
+//   "would block" (ArmWrite) and room has become free again;
+// - accept is reported while a connection waits;
+// - close is reported once per registration, after the read of whatever is still waiting;
+// - a posted message runs after everything already in the queue.
+// The queue is polled for readiness only when every message of the previous round has run, so a
+// readiness is never queued twice for the same state.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+// Message numbers above the first user message, as the socket layer numbers them.
+inline constexpr uint32_t WM_USER = 1024;
+inline constexpr uint32_t WM_ASYNCSELECT = WM_USER + 1;
+inline constexpr uint32_t WM_CLOSE_DELAYED = WM_USER + 4;
+inline constexpr uint32_t WM_WSOCKET_RELEASE = WM_USER + 5;
+inline constexpr uint32_t WM_TRIGGER_EXCEPTION = WM_USER + 6;
+inline constexpr uint32_t WM_TRIGGER_DATA_AVAILABLE = WM_USER + 20;
+inline constexpr uint32_t WM_CLIENT_CLOSED = WM_USER + 30;
+inline constexpr uint32_t WM_HTTP_DONE = WM_USER + 40;
+
+// Readiness bits of a WM_ASYNCSELECT message (low half of LParam; the error is the high half).
+inline constexpr uint32_t FD_READ = 1;
+inline constexpr uint32_t FD_WRITE = 2;
+inline constexpr uint32_t FD_OOB = 4;
+inline constexpr uint32_t FD_ACCEPT = 8;
+inline constexpr uint32_t FD_CONNECT = 16;
+inline constexpr uint32_t FD_CLOSE = 32;
+
+struct TMessage {
+    uint32_t Msg = 0;
+    uintptr_t WParam = 0;
+    intptr_t LParam = 0;
+    // Registration serial of a readiness message made by the loop; 0 for posted messages. A
+    // readiness of a descriptor that was re-registered since is stale and dropped.
+    uint64_t Serial = 0;
+};
+
+inline intptr_t MakeSelectLParam(uint32_t events, uint32_t error)
+{
+    return static_cast<intptr_t>((error << 16) | (events & 0xFFFF));
+}
+
+class TNotificationTarget {
+public:
+    virtual ~TNotificationTarget() = default;
+    virtual void WndProc(TMessage& msg) = 0;
+};
+
+class TEventLoop {
+public:
+    using TEndpoint = uint64_t;
+
+    TEventLoop();
+    ~TEventLoop();
+    TEventLoop(const TEventLoop&) = delete;
+    TEventLoop& operator=(const TEventLoop&) = delete;
+
+    // The loop of the process's one thread.
+    static TEventLoop& Default();
+
+    // A notification endpoint; releasing it drops whatever is still queued for it.
+    TEndpoint AllocateEndpoint(TNotificationTarget* target);
+    void ReleaseEndpoint(TEndpoint endpoint);
+
+    void Post(TEndpoint endpoint, const TMessage& msg);
+    void PostDelayed(TEndpoint endpoint, const TMessage& msg, int delayMs);
+
+    // Asks for readiness messages of fd (FD_* mask) to endpoint; mask 0 forgets fd. Returns 0 or
+    // an errno value.
+    int AsyncSelect(int fd, TEndpoint endpoint, uint32_t mask);
+    // A send would block: report write once when room is free again.
+    void ArmWrite(int fd);
+    // Stops reporting accept for fd for a while (no descriptors left to accept with).
+    void SnoozeAccept(int fd, int delayMs);
+
+    // Descriptors of others (signals, pipes) watched for readability on the same thread.
+    void WatchReadable(int fd, std::function<void()> onReadable);
+    void Unwatch(int fd);
+
+    // Readable whenever the loop has work: another loop watches it and calls ProcessEvents(0).
+    int Descriptor() const { return EpollFd; }
+
+    // One round: wait up to timeoutMs (-1: no limit) for work, then run what was queued.
+    void ProcessEvents(int timeoutMs);
+    void Run();
+    void Quit() { Quitting = true; }
+    bool IsQuitting() const { return Quitting; }
+    void ResetQuit() { Quitting = false; }
+
+    size_t QueuedCount() const { return Queue.size(); }
+
+private:
+    struct TQueued {
+        TEndpoint Endpoint;
+        TMessage Msg;
+    };
+    struct TRegistration {
+        TEndpoint Endpoint = 0;
+        uint32_t Mask = 0;
+        uint64_t Serial = 0;
+        uint32_t EpollEvents = 0;
+        bool InEpoll = false;
+        bool CloseReported = false;
+        bool Snoozed = false;
+    };
+    struct TDelayed {
+        int64_t DueMs;
+        uint64_t Order;
+        TEndpoint Endpoint;
+        TMessage Msg;
+    };
+
+    TRegistration* Find(int fd);
+    void Modify(int fd, TRegistration& reg, uint32_t events);
+    void Translate(int fd, uint32_t events);
+    void Dispatch(const TQueued& item);
+    void MoveDueTimers();
+    void UpdateWake();
+
+    int EpollFd = -1;
+    int WakeFd = -1;   // eventfd: signalled while messages wait in the queue
+    int TimerFd = -1;  // timerfd: armed for the earliest delayed message
+    int64_t TimerArmedFor = -1;
+    bool WakeSignalled = false;
+    bool Quitting = false;
+    TEndpoint NextEndpoint = 1;
+    uint64_t NextSerial = 1;
+    uint64_t NextDelayedOrder = 0;
+    std::unordered_map<TEndpoint, TNotificationTarget*> Endpoints;
+    std::vector<TRegistration> Registrations;  // indexed by descriptor
+    std::unordered_map<int, std::function<void()>> Watched;
+    std::deque<TQueued> Queue;
+    std::vector<TDelayed> Delayed;  // few entries: kept unsorted
+};
+
+// Milliseconds of a monotonic clock.
+int64_t MonotonicMs();

@@ -1,0 +1,240 @@
+#pragma once
+// The non-blocking TCP socket on which both servers stand. It never waits inside a call: the
+// event loop's messages become its events (session available, session closed, data available,
+// data sent), raised from the one thread that runs the loop. Sent bytes go through a queue of
+// fixed 1514-byte blocks, so a caller hands over any amount at once and hears later, through
+// OnDataSent, that all of it has gone.
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/ByteString.h"
+#include "net/EventLoop.h"
+#include "net/WSockbuf.h"
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+
+enum TWSocketOption { wsoNoReceiveLoop };
+using TWSocketOptions = uint32_t;  // a set of TWSocketOption, one bit each
+inline constexpr TWSocketOptions OptionBit(TWSocketOption o) { return 1u << o; }
+
+using TSocket = int;
+inline constexpr TSocket INVALID_SOCKET = -1;
+
+class ESocketException : public std::exception {
+public:
+    explicit ESocketException(std::string message) : Message(std::move(message)) {}
+    const char* what() const noexcept override { return Message.c_str(); }
+
+private:
+    std::string Message;
+};
+
+// "Error <code> in function <tag>" CR LF <description>.
+std::string SocketErrorMessage(int code, const std::string& tag);
+
+// Name resolution for Listen; each raises ESocketException with its own message.
+int WSocketResolveProto(const std::string& proto);
+uint16_t WSocketResolvePort(const std::string& port, const std::string& proto);  // host order
+in_addr_t WSocketResolveHost(const std::string& host);                              // network order
+bool WSocketIsDottedIP(const std::string& text);
+
+class TCustomWSocket;
+using TSessionEvent = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSendData = std::function<void(TCustomWSocket* Sender, int BytesSent)>;
+using TChangeState = std::function<void(TCustomWSocket* Sender, TSocketState OldState, TSocketState NewState)>;
+using TNotifyEvent = std::function<void(TCustomWSocket* Sender)>;
+using TBgExceptionEvent = std::function<void(TCustomWSocket* Sender, const std::exception& E, bool& CanClose)>;
+
+class TCustomWSocket : public TNotificationTarget {
+public:
+    explicit TCustomWSocket(TEventLoop& loop = TEventLoop::Default());
+    ~TCustomWSocket() override;
+    TCustomWSocket(const TCustomWSocket&) = delete;
+    TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+    std::string Name;  // the component name
+
+    // Properties. Writes that the state forbids are reported through the error path.
+    const std::string& GetAddr() const { return FAddrStr; }
+    void SetAddr(const std::string& value);
+    const std::string& GetPort() const { return FPortStr; }
+    void SetPort(const std::string& value);
+    const std::string& GetProto() const { return FProtoStr; }
+    void SetProto(const std::string& value);
+    const std::string& GetLocalAddr() const { return FLocalAddr; }
+    void SetLocalAddr(const std::string& value);
+    const std::string& GetLocalPort() const { return FLocalPort; }
+    void SetLocalPort(const std::string& value);
+    TSocketState State() const { return FState; }
+    virtual std::string PeerAddr();
+    virtual std::string PeerPort();
+    virtual int RcvdCount();
+    int ReadCount() const { return FReadCount; }
+    int LastError() const { return FLastError; }
+    bool SendQueueEmpty() const { return FAllSent; }
+    TSocketLingerOnOff LingerOnOff = wsLingerOn;
+    int LingerTimeout = 0;
+    TSocketSendFlags GetSendFlags() const { return FSendFlags; }
+    void SetSendFlags(int value);
+    TWSocketOptions ComponentOptions = 0;
+    bool MultiThreaded = false;
+    TSocket Handle() const { return FHSocket; }
+    size_t BufferedBytes() const { return FBufferedBytes; }  // queued, not yet handed to the network
+    TEventLoop& Loop() const { return FLoop; }
+
+    // Events; an unassigned one is skipped.
+    TSessionEvent OnSessionAvailable;
+    TSessionEvent OnSessionClosed;
+    TSessionEvent OnDataAvailable;
+    TSessionEvent OnDataSent;
+    TSessionEvent OnSessionConnected;
+    TSendData OnSendData;
+    TChangeState OnChangeState;
+    TNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+    // Operations; none of them waits for the network.
+    virtual void Listen();
+    virtual TSocket Accept();
+    virtual void Dup(TSocket newHSocket);
+    int Send(const void* data, int len);
+    int SendString(ByteView str);
+    void QueueString(ByteView str);
+    virtual int Receive(void* buffer, int bufferSize);
+    ByteString ReceiveString();
+    void Close();
+    virtual void Abort();
+    void CloseLater();
+    void Shutdown(int how);
+    void Pause() { FPaused = true; }
+    void Resume() { FPaused = false; }
+    // Posts the test notification whose handling raises "Test exception in WSocket".
+    void PostTestException();
+    void PostMessageToSelf(uint32_t msg, uintptr_t wparam = 0, intptr_t lparam = 0);
+
+protected:
+    void WndProc(TMessage& msg) override;
+    virtual void Dispatch(TMessage& msg);  // a layer handles its numbers and passes on the rest
+    void HandleBgException(const std::exception& e);
+
+    // Steps of a readiness message, in the order they run.
+    virtual void DoFdRead(uint16_t error);
+    virtual void DoFdWrite(uint16_t error);
+    virtual void DoFdAccept(uint16_t error);
+    virtual void DoFdClose(uint16_t error);
+
+    void ReceiveLoop(uint16_t error, TWSocketOptions options);
+    // Data-available step of the receive loop; returns whether the data was taken care of.
+    virtual bool TriggerDataAvailable(uint16_t error);
+    virtual void TriggerSessionClosed(uint16_t error);
+    // The error report dropped the handle (10054, 10057): no session-closed event follows.
+    virtual void SessionDropped() {}
+
+    void ChangeState(TSocketState newState);
+    void SocketError(const std::string& tag, int code);  // Windows Sockets code
+    void SocketErrorFromErrno(const std::string& tag);
+    void RaiseException(const std::string& message);
+    void InternalClose(bool shutdown, uint16_t error);
+    void TryToSend();
+    void SetLingerOption();
+    void AssignDefaultValue();
+    void PutDataInSendBuffer(const void* data, int len);
+    void DeleteBufferedData();
+    int PlainReceive(void* buffer, int bufferSize);
+    bool Destroying() const { return FDestroying; }
+    void BeginDestroy();
+
+    TEventLoop& FLoop;
+    TEventLoop::TEndpoint FEndpoint;
+    TSocket FHSocket = INVALID_SOCKET;
+    TSocketState FState = wsClosed;
+
+private:
+    void ResolveForListen();
+
+    int FAddrFamily = AF_INET;
+    int FSocketType = 1;
+    int FProtoNumber = 6;
+    std::string FAddrStr, FPortStr, FProtoStr;
+    bool FAddrAssigned = false, FAddrResolved = false;
+    bool FPortAssigned = false, FPortResolved = false;
+    bool FProtoAssigned = false, FProtoResolved = false;
+    std::string FLocalAddr = "0.0.0.0";
+    std::string FLocalPort = "0";
+    sockaddr_in FSin{};
+    bool FAllSent = true;
+    bool FPaused = false;
+    int FReadCount = 0;
+    bool FCloseInvoked = false;
+    int FLastError = 0;
+    std::deque<std::unique_ptr<TBuffer>> FBufList;
+    int32_t FBufSize = DefaultBufSize;
+    size_t FBufferedBytes = 0;
+    TSocketSendFlags FSendFlags = wsSendNormal;
+    bool FDestroying = false;
+};
+
+using TLineLimitEvent = std::function<void(TCustomWSocket* Sender, int RcvdLength, bool& ClearData)>;
+
+// Line mode: with LineMode on, received bytes are collected and handed over one complete line
+// (up to and including LineEnd) at a time; with it off everything passes through unchanged.
+class TCustomLineWSocket : public TCustomWSocket {
+public:
+    using TCustomWSocket::TCustomWSocket;
+
+    bool GetLineMode() const { return FLineMode; }
+    void SetLineMode(bool value);
+    std::string LineEnd = "\r\n";
+    int LineLimit = 65536;
+    bool LineEcho = false;
+    bool LineEdit = false;
+    TLineLimitEvent OnLineLimitExceeded;
+
+    int Receive(void* buffer, int bufferSize) override;
+    int RcvdCount() override;
+    int LineLength() const { return FLineLength; }
+    int BufferedCount() const { return FRcvCnt; }
+
+protected:
+    void Dispatch(TMessage& msg) override;
+    bool TriggerDataAvailable(uint16_t error) override;
+    void TriggerSessionClosed(uint16_t error) override;
+
+private:
+    bool RaiseDataAvailable();  // false when no handler is assigned
+    void CutLines(int searchStart);
+    void Compact();
+    void FreeLineBuffer();
+    void Redeliver();
+
+    bool FLineMode = false;
+    std::string FRcvdPtr;  // the line buffer: FRcvCnt bytes from FRcvHead
+    int FRcvHead = 0;
+    int FRcvCnt = 0;
+    int FLineLength = 0;
+    bool FLineClearData = false;
+};
+
+class TWSocket : public TCustomLineWSocket {
+public:
+    using TCustomLineWSocket::TCustomLineWSocket;
+};

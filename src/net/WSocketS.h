@@ -1,0 +1,80 @@
+#pragma once
+// The listening server: a socket that listens on one port and makes one client object per
+// accepted connection, keeps it in a list (in accept order) until its connection has closed,
+// then tells its owner and frees it, from a posted notification, so that whatever handler was
+// running when the connection closed can still use the client.
+#include <functional>
+#include <vector>
+
+#include "net/WSocket.h"
+
+class TCustomWSocketServer;
+
+class TWSocketClient : public TWSocket {
+public:
+    explicit TWSocketClient(TCustomWSocketServer* owner);
+    ~TWSocketClient() override;
+
+    std::string Banner;
+    TCustomWSocketServer* Server = nullptr;
+
+    void Dup(TSocket newHSocket) override;
+    std::string PeerAddr() override { return FPeerAddr; }
+    std::string PeerPort() override { return FPeerPort; }
+    void SendBanner();
+    bool ClosedNotified() const { return FClosedNotified; }
+    // Tells the server, once, that this client is done; the server frees it from the loop.
+    void NotifyServerClosed();
+
+protected:
+    void TriggerSessionClosed(uint16_t error) override;
+    void SessionDropped() override;
+
+private:
+    TCustomWSocketServer* FOwner;
+    std::string FPeerAddr = "error";
+    std::string FPeerPort = "error";
+    bool FClosedNotified = false;
+};
+
+using TWSocketClientClass = std::function<TWSocketClient*(TCustomWSocketServer* owner)>;
+using TWSocketClientCreateEvent = std::function<void(TCustomWSocketServer* Sender, TWSocketClient* Client)>;
+using TWSocketClientConnectEvent =
+    std::function<void(TCustomWSocketServer* Sender, TWSocketClient* Client, uint16_t Error)>;
+
+class TCustomWSocketServer : public TWSocket {
+public:
+    explicit TCustomWSocketServer(TEventLoop& loop = TEventLoop::Default());
+    ~TCustomWSocketServer() override;
+
+    std::string Banner = "Welcome to TcpSrv";
+    std::string BannerToBusy = "Sorry, too many clients";
+    TWSocketClientClass ClientClass;
+    int MaxClients = 0;
+    TWSocketClientCreateEvent OnClientCreate;
+    TWSocketClientConnectEvent OnClientConnect;
+    TWSocketClientConnectEvent OnClientDisconnect;
+
+    int ClientCount() const { return static_cast<int>(FClientList.size()); }
+    TWSocketClient* Client(int index) const;
+    bool IsClient(const TWSocketClient* client) const;
+
+protected:
+    void Dispatch(TMessage& msg) override;
+    void DoFdAccept(uint16_t error) override;
+
+private:
+    friend class TWSocketClient;
+    void AddClient(TWSocketClient* client);
+    void RemoveClient(TWSocketClient* client);
+    void PostClientClosed(TWSocketClient* client);
+    void ClientClosed(TWSocketClient* client);
+
+    std::vector<TWSocketClient*> FClientList;  // owned
+    int FClientNum = 0;
+};
+
+class TWSocketServer : public TCustomWSocketServer {
+public:
+    using TCustomWSocketServer::TCustomWSocketServer;
+};

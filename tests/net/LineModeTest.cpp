@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "net/WSocketS.h"
+#include "support/Loopback.h"
+
+namespace {
+
+// A server whose clients are in line mode; each delivered line is recorded as read.
+struct LineServer : ::testing::Test {
+    TWSocketServer Server;
+    TWSocketClient* Client = nullptr;
+    std::vector<std::string> Lines;
+    std::vector<std::string> Events;
+    TPeer Peer;
+    std::string LineEnd = "\n";
+
+    void SetUp() override
+    {
+        Server.Banner.clear();
+        Server.SetAddr("127.0.0.1");
+        Server.SetPort("0");
+        Server.OnClientConnect = [this](TCustomWSocketServer*, TWSocketClient* c, uint16_t) {
+            Client = c;
+            c->LineEnd = LineEnd;
+            c->SetLineMode(true);
+            c->OnDataAvailable = [this](TCustomWSocket* s, uint16_t) {
+                Lines.push_back(s->ReceiveString());
+                Events.push_back("line");
+            };
+            c->OnSessionClosed = [this](TCustomWSocket*, uint16_t) { Events.push_back("closed"); };
+        };
+        Server.Listen();
+    }
+
+    void Connect()
+    {
+        ASSERT_TRUE(Peer.Connect(BoundPort(Server)));
+        ASSERT_TRUE(RunUntil([&] { return Client != nullptr; }));
+    }
+};
+
+}  // namespace
+
+TEST_F(LineServer, OneLineAtATimeAndTheRestAsLastLineAtClose)
+{
+    Connect();
+    Peer.Send("a\nbc");
+    ASSERT_TRUE(RunUntil([&] { return Lines.size() == 1; }));
+    EXPECT_EQ(Lines[0], "a\n");
+    RunFor(30);
+    EXPECT_EQ(Lines.size(), 1u);  // b and c wait for their terminator
+    Peer.Close();
+    ASSERT_TRUE(RunUntil([&] { return Events.size() == 3; }));
+    EXPECT_EQ(Lines, (std::vector<std::string>{"a\n", "bc"}));
+    EXPECT_EQ(Events.back(), "closed");
+}
+
+TEST_F(LineServer, TerminatorSplitAcrossReadsStillEndsALine)
+{
+    LineEnd = "\r\n";
+    Connect();
+    Peer.Send("GET /x\r");
+    RunFor(50);
+    EXPECT_TRUE(Lines.empty());
+    Peer.Send("\nnext\r\n");
+    ASSERT_TRUE(RunUntil([&] { return Lines.size() == 2; }));
+    EXPECT_EQ(Lines[0], "GET /x\r\n");
+    EXPECT_EQ(Lines[1], "next\r\n");
+}
+
+TEST_F(LineServer, SeveralLinesInOneReadComeOneByOne)
+{
+    Connect();
+    Peer.Send("1\n22\n333\n4");
+    ASSERT_TRUE(RunUntil([&] { return Lines.size() == 3; }));
+    EXPECT_EQ(Lines, (std::vector<std::string>{"1\n", "22\n", "333\n"}));
+    EXPECT_EQ(Client->BufferedCount(), 1);
+}
+
+TEST_F(LineServer, HandlerThatReadsInPiecesIsCalledUntilTheLineIsRead)
+{
+    Connect();
+    int calls = 0;
+    std::string got;
+    Client->OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+        ++calls;
+        char two[2];
+        int n = s->Receive(two, 2);
+        got.append(two, static_cast<size_t>(std::max(n, 0)));
+    };
+    Peer.Send("hello\n");
+    ASSERT_TRUE(RunUntil([&] { return got == "hello\n"; }));
+    EXPECT_EQ(calls, 3);
+}
+
+TEST_F(LineServer, OverLimitWithoutHandlerDropsEverythingBuffered)
+{
+    Connect();
+    Client->LineLimit = 10;
+    Peer.Send(std::string(25, 'x'));
+    ASSERT_TRUE(RunUntil([&] { return Client->ReadCount() == 25; }));
+    RunFor(20);
+    EXPECT_EQ(Client->BufferedCount(), 0);
+    EXPECT_TRUE(Lines.empty());
+    Peer.Send("ok\n");
+    ASSERT_TRUE(RunUntil([&] { return Lines.size() == 1; }));
+    EXPECT_EQ(Lines[0], "ok\n");  // the connection stays open and line cutting goes on
+}
+
+TEST_F(LineServer, OverLimitHandlerMayKeepTheData)
+{
+    Connect();
+    Client->LineLimit = 10;
+    int reported = 0;
+    Client->OnLineLimitExceeded = [&](TCustomWSocket*, int len, bool& clear) {
+        reported = len;
+        clear = false;
+    };
+    Peer.Send(std::string(25, 'x'));
+    ASSERT_TRUE(RunUntil([&] { return reported == 25; }));
+    Peer.Send("\n");
+    ASSERT_TRUE(RunUntil([&] { return Lines.size() == 1; }));
+    EXPECT_EQ(Lines[0], std::string(25, 'x') + "\n");
+}
+
+TEST_F(LineServer, SwitchingLineModeOffHandsTheRestOverAsRawData)
+{
+    Connect();
+    std::string raw;
+    Client->OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+        auto* c = static_cast<TWSocketClient*>(s);
+        if (c->GetLineMode()) {
+            char first[3];
+            s->Receive(first, 3);  // part of the line only, then raw mode
+            Lines.emplace_back(first, 3);
+            c->SetLineMode(false);
+        } else {
+            raw += s->ReceiveString();
+        }
+    };
+    Peer.Send("abcdef\nxyz");
+    ASSERT_TRUE(RunUntil([&] { return raw == "def\nxyz"; }));
+    EXPECT_EQ(Lines, (std::vector<std::string>{"abc"}));
+}

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "net/WSocketS.h"
+#include "support/Loopback.h"
+
+namespace {
+
+struct ServerTest : ::testing::Test {
+    std::unique_ptr<TWSocketServer> Server = std::make_unique<TWSocketServer>();
+    std::vector<std::string> Events;
+    int Disconnects = 0;
+
+    void SetUp() override
+    {
+        Server->SetAddr("127.0.0.1");
+        Server->SetPort("0");
+        Server->OnClientDisconnect = [this](TCustomWSocketServer* s, TWSocketClient* c, uint16_t e) {
+            ++Disconnects;
+            Events.push_back("disconnect " + c->Name + " " + std::to_string(e) + " count " +
+                             std::to_string(s->ClientCount()));
+        };
+    }
+    void Listen()
+    {
+        Server->Listen();
+        ASSERT_EQ(Server->State(), wsListening);
+    }
+    int Port() { return BoundPort(*Server); }
+};
+
+}  // namespace
+
+TEST_F(ServerTest, ClientsAreNamedAndListedInAcceptOrder)
+{
+    Server->Banner.clear();
+    Listen();
+    TPeer a(Port()), b(Port());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 2; }));
+    EXPECT_EQ(Server->Client(0)->Name, "Client1");
+    EXPECT_EQ(Server->Client(1)->Name, "Client2");
+    EXPECT_EQ(Server->Client(-1), nullptr);
+    EXPECT_EQ(Server->Client(2), nullptr);
+    EXPECT_EQ(Server->Client(0)->PeerAddr(), "127.0.0.1");
+    EXPECT_EQ(Server->Client(1)->PeerPort(), std::to_string(BoundPort(b.Fd())));
+    EXPECT_EQ(a.ReadFor(50), "");  // an empty banner sends nothing
+}
+
+TEST_F(ServerTest, PeerCloseRaisesClientClosedThenDisconnectFromTheLoop)
+{
+    Server->Name = "Srv";
+    Server->Banner.clear();
+    Server->OnClientConnect = [this](TCustomWSocketServer*, TWSocketClient* c, uint16_t) {
+        c->OnSessionClosed = [this](TCustomWSocket* s, uint16_t e) {
+            Events.push_back("closed " + s->Name + " " + std::to_string(e));
+        };
+    };
+    Listen();
+    TPeer a(Port());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1; }));
+    a.Close();
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 0; }));
+    // The client is still counted while its disconnect event runs; it is freed right after.
+    EXPECT_EQ(Events, (std::vector<std::string>{"closed SrvClient1 0", "disconnect SrvClient1 0 count 1"}));
+}
+
+TEST_F(ServerTest, BannerAndBusyBanner)
+{
+    Server->Banner = "hello";
+    Server->MaxClients = 1;
+    Listen();
+    TPeer a(Port());
+    EXPECT_EQ(a.ReadExactly(7), "hello\r\n");
+    TPeer b(Port());
+    EXPECT_EQ(b.ReadExactly(25), "Sorry, too many clients\r\n");
+    EXPECT_TRUE(b.WaitClosed());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1; }));
+    EXPECT_EQ(Disconnects, 1);
+}
+
+TEST_F(ServerTest, ConnectHandlerThatClosesTheClientSendsNoBanner)
+{
+    Server->Banner = "hello";
+    Server->OnClientConnect = [this](TCustomWSocketServer*, TWSocketClient* c, uint16_t) {
+        c->OnSessionClosed = [this](TCustomWSocket*, uint16_t) { Events.push_back("closed"); };
+        c->Close();
+        Events.push_back("after close");
+    };
+    Listen();
+    TPeer a(Port());
+    ASSERT_TRUE(RunUntil([&] { return Disconnects == 1; }));
+    EXPECT_EQ(Events[0], "closed");  // raised at once, inside Close
+    EXPECT_EQ(Events[1], "after close");
+    EXPECT_EQ(a.ReadFor(30), "");
+    EXPECT_EQ(Server->ClientCount(), 0);
+}
+
+TEST_F(ServerTest, DestroyingTheServerFreesClientsLastToFirstWithoutDisconnect)
+{
+    struct TTracked : TWSocketClient {
+        std::vector<std::string>* Log;
+        TTracked(TCustomWSocketServer* o, std::vector<std::string>* log) : TWSocketClient(o), Log(log) {}
+        ~TTracked() override { Log->push_back(Name); }
+    };
+    std::vector<std::string> freed;
+    Server->Banner.clear();
+    Server->ClientClass = [&](TCustomWSocketServer* o) { return new TTracked(o, &freed); };
+    Listen();
+    TPeer a(Port()), b(Port()), c(Port());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 3; }));
+    Server.reset();
+    EXPECT_EQ(freed, (std::vector<std::string>{"Client3", "Client2", "Client1"}));
+    EXPECT_EQ(Disconnects, 0);
+    EXPECT_TRUE(a.WaitClosed());
+    EXPECT_TRUE(c.WaitClosed());
+    RunFor(20);  // anything still queued for the freed objects is dropped
+}
+
+TEST_F(ServerTest, ExceptionInDisconnectStillFreesTheClientAndReachesBgException)
+{
+    Server->Banner.clear();
+    int bg = 0;
+    Server->OnBgException = [&](TCustomWSocket*, const std::exception&, bool& canClose) {
+        ++bg;
+        canClose = false;
+    };
+    Server->OnClientDisconnect = [](TCustomWSocketServer*, TWSocketClient*, uint16_t) {
+        throw ESocketException("boom");
+    };
+    Listen();
+    TPeer a(Port());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1; }));
+    a.Close();
+    ASSERT_TRUE(RunUntil([&] { return bg == 1; }));
+    EXPECT_EQ(Server->ClientCount(), 0);
+    EXPECT_EQ(Server->State(), wsListening);
+}
+
+TEST_F(ServerTest, ClientDroppedByAnErrorReportLeavesTheList)
+{
+    struct TDroppable : TWSocketClient {
+        using TWSocketClient::TWSocketClient;
+        void Drop() { SocketError("test", 10054); }
+    };
+    Server->Banner.clear();
+    Server->ClientClass = [](TCustomWSocketServer* o) { return new TDroppable(o); };
+    Listen();
+    TPeer a(Port());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1; }));
+    auto* c = static_cast<TDroppable*>(Server->Client(0));
+    int closedEvents = 0;
+    c->OnSessionClosed = [&](TCustomWSocket*, uint16_t) { ++closedEvents; };
+    c->OnError = [](TCustomWSocket*) {};
+    c->Drop();
+    EXPECT_EQ(c->State(), wsClosed);
+    EXPECT_EQ(closedEvents, 0);  // a dropped handle raises no session-closed event
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 0; }));
+    EXPECT_EQ(Disconnects, 1);
+}
+
+TEST_F(ServerTest, RunningOutOfDescriptorsBacksOffAndRecovers)
+{
+    Server->Banner.clear();
+    int bg = 0;
+    Server->OnBgException = [&](TCustomWSocket*, const std::exception&, bool& canClose) {
+        ++bg;
+        canClose = false;  // keep listening, as the messenger server does
+    };
+    Listen();
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    // Use up every descriptor but the few the peer needs.
+    std::vector<int> hogs;
+    TPeer a;
+    rlimit low = old;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    for (int fd; (fd = ::dup(0)) >= 0;)
+        hogs.push_back(fd);
+    ::close(hogs.back());
+    hogs.pop_back();
+    ASSERT_TRUE(a.Connect(Port()));  // the kernel completes it; accept has no descriptor left
+    RunFor(350);
+    // A spinning loop would have failed thousands of times; the back-off allows a handful.
+    EXPECT_GE(bg, 1);
+    EXPECT_LE(bg, 6);
+    EXPECT_EQ(Server->ClientCount(), 0);  // the client made for the failed accept was freed
+    for (int fd : hogs)
+        ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &old);
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1; }, 2000));
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Test helpers: a raw loopback peer whose waits keep the event loop running, so that the
+// server under test (on the same thread) serves while the test waits.
+#include <functional>
+#include <string>
+
+#include "core/ByteString.h"
+#include "net/EventLoop.h"
+
+class TCustomWSocket;
+
+// Runs the default loop until pred holds or timeoutMs passes; returns pred().
+bool RunUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
+// Runs the default loop for a while (to show that something does not happen).
+void RunFor(int ms);
+// The port a listening socket was bound to (listen on "0" to get a free one).
+int BoundPort(const TCustomWSocket& socket);
+int BoundPort(int fd);
+
+class TPeer {
+public:
+    TPeer() = default;
+    explicit TPeer(int port) { Connect(port); }
+    ~TPeer();
+    TPeer(const TPeer&) = delete;
+    TPeer& operator=(const TPeer&) = delete;
+
+    bool Connect(int port);
+    void Send(ByteView bytes);
+    // Collects what arrives within ms.
+    ByteString ReadFor(int ms);
+    // Waits until n bytes arrived (or timeout); returns what arrived, at most n bytes.
+    ByteString ReadExactly(size_t n, int timeoutMs = 5000);
+    // Waits for the server to end the connection; true when it did.
+    bool WaitClosed(int timeoutMs = 5000);
+    void Close();
+    void Reset();  // closes with a reset instead of a FIN
+    void ShutdownWrite();
+    int Fd() const { return FFd; }
+    const ByteString& Pending() const { return FPending; }
+
+private:
+    bool Pull();  // one non-blocking read into FPending; false at end of stream
+    int FFd = -1;
+    bool FEnded = false;
+    ByteString FPending;
+};
+
+std::string Hex(ByteView bytes);
