@@ -156,14 +156,15 @@ void TEventLoop::SnoozeAccept(int fd, int delayMs)
     PostDelayed(0, msg, delayMs);
 }
 
-void TEventLoop::WatchReadable(int fd, std::function<void()> onReadable)
+void TEventLoop::Watch(int fd, bool writable, std::function<void()> callback)
 {
+    Unwatch(fd);
     epoll_event ev{};
-    ev.events = EPOLLIN;
+    ev.events = writable ? EPOLLOUT : EPOLLIN;
     ev.data.fd = fd;
     if (epoll_ctl(EpollFd, EPOLL_CTL_ADD, fd, &ev) != 0)
         throw std::runtime_error(std::string("event loop: ") + std::strerror(errno));
-    Watched[fd] = std::move(onReadable);
+    Watched[fd] = std::move(callback);
 }
 
 void TEventLoop::Unwatch(int fd)
@@ -311,6 +312,8 @@ void TEventLoop::ProcessEvents(int timeoutMs)
         Queue.pop_front();
         Dispatch(item);
     }
+    if (OnRoundEnd)
+        OnRoundEnd();
     UpdateWake();
 }
 

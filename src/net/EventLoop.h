@@ -83,9 +83,13 @@ public:
     // Stops reporting accept for fd for a while (no descriptors left to accept with).
     void SnoozeAccept(int fd, int delayMs);
 
-    // Descriptors of others (signals, pipes) watched for readability on the same thread.
-    void WatchReadable(int fd, std::function<void()> onReadable);
+    // Descriptors of others (signals, pipes) watched on the same thread.
+    void WatchReadable(int fd, std::function<void()> onReadable) { Watch(fd, false, std::move(onReadable)); }
+    void WatchWritable(int fd, std::function<void()> onWritable) { Watch(fd, true, std::move(onWritable)); }
     void Unwatch(int fd);
+
+    // Runs at the end of every round, before the loop waits again (the log sink flushes here).
+    std::function<void()> OnRoundEnd;
 
     // Readable whenever the loop has work: another loop watches it and calls ProcessEvents(0).
     int Descriptor() const { return EpollFd; }
@@ -120,6 +124,7 @@ private:
         TMessage Msg;
     };
 
+    void Watch(int fd, bool writable, std::function<void()> callback);
     TRegistration* Find(int fd);
     void Modify(int fd, TRegistration& reg, uint32_t events);
     void Translate(int fd, uint32_t events);

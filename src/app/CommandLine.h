@@ -1,0 +1,19 @@
+#pragma once
+// The command line. With no option the program behaves as it always has: ports 8074 and 80,
+// the stored announced address, the default document directory.
+#include <optional>
+#include <string>
+
+struct TCommandLine {
+    bool Headless = false;
+    int MessengerPort = 8074;
+    int HttpPort = 80;
+    std::optional<std::string> Address;  // announced for this run only, not stored
+    std::optional<std::string> DocDir;
+    bool Help = false;
+    bool Version = false;
+};
+
+// Fills options from argv; returns an error line (empty on success).
+std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& options);
+std::string UsageText();

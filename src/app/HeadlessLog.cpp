@@ -1,0 +1,111 @@
+#include "app/HeadlessLog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "core/Znaki.h"
+
+std::string ShowLogEntry(ByteView entry)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string bytes;
+    bytes.reserve(entry.size());
+    for (char c : entry) {
+        auto b = static_cast<unsigned char>(c);
+        if (b == '\r') {
+            bytes += '\n';
+        } else if (b < 32 && b != '\t') {
+            bytes += '{';
+            bytes += digits[b >> 4];
+            bytes += digits[b & 15];
+            bytes += '}';
+        } else {
+            bytes += c;
+        }
+    }
+    return Znaki::FromCp1250(bytes);
+}
+
+THeadlessLog::THeadlessLog(TEventLoop& loop, int fd) : FLoop(loop), FFd(fd), FAnsi(isatty(fd) == 1)
+{
+    // A pipe or socket whose reader stalls must not block the servers: write without waiting.
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    FLoop.OnRoundEnd = [this] { Flush(); };
+}
+
+THeadlessLog::~THeadlessLog()
+{
+    FLoop.OnRoundEnd = nullptr;
+    if (FWaitingForRoom)
+        FLoop.Unwatch(FFd);
+    // Last chance: wait for the reader now, the servers are gone.
+    int flags = fcntl(FFd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK))
+        fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK);
+    WriteOut();
+}
+
+void THeadlessLog::SetColour(TLogColour colour)
+{
+    FColour = colour;
+}
+
+void THeadlessLog::Append(ByteView line)
+{
+    if (FPending.size() > MaxPending) {
+        ++FDropped;
+        return;
+    }
+    if (FAnsi)
+        FPending += FColour == clRed ? "\x1b[31m" : FColour == clBlue ? "\x1b[34m" : "\x1b[0m";
+    FPending += ShowLogEntry(line);
+    if (FAnsi)
+        FPending += "\x1b[0m";
+    FPending += '\n';
+}
+
+bool THeadlessLog::WriteOut()
+{
+    size_t done = 0;
+    bool wouldBlock = false;
+    while (done < FPending.size()) {
+        ssize_t n = ::write(FFd, FPending.data() + done, FPending.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            wouldBlock = true;  // the rest waits for room
+            break;
+        } else {
+            done = FPending.size();  // the reader is gone: nobody will read this
+            break;
+        }
+    }
+    FPending.erase(0, done);
+    if (FPending.empty() && FDropped > 0) {
+        FPending = "(" + std::to_string(FDropped) + " log entries dropped: standard output was not being read)\n";
+        FDropped = 0;
+        return WriteOut();
+    }
+    return wouldBlock;
+}
+
+void THeadlessLog::Flush()
+{
+    if (FPending.empty() || FWaitingForRoom)
+        return;
+    if (WriteOut()) {
+        FWaitingForRoom = true;
+        FLoop.WatchWritable(FFd, [this] {
+            FLoop.Unwatch(FFd);
+            FWaitingForRoom = false;
+            Flush();
+        });
+    }
+}

@@ -1,0 +1,79 @@
+// trelubki-serwer: the messenger server for a local network, run headless.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/CommandLine.h"
+#include "app/HeadlessLog.h"
+#include "app/Serwer.h"
+#include "core/Random.h"
+
+namespace {
+
+// Every connection is a descriptor: take all the system allows this process.
+void RaiseDescriptorLimit()
+{
+    rlimit lim{};
+    if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+        lim.rlim_cur = lim.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &lim);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    TCommandLine options;
+    if (std::string error = ParseCommandLine(argc, argv, options); !error.empty()) {
+        std::cerr << "trelubki-serwer: " << error << "\n";
+        return 2;
+    }
+    if (options.Help) {
+        std::cout << UsageText();
+        return 0;
+    }
+    if (options.Version) {
+        std::cout << "Trelubki Serwer Zuli-Zuli " << TZZ_VERSION << "\n";
+        return 0;
+    }
+
+    RaiseDescriptorLimit();
+    signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    int signals = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+
+    ProcessRandom().Randomize();
+    TEventLoop& loop = TEventLoop::Default();
+    {
+        THeadlessLog log(loop, STDOUT_FILENO);
+        TSerwer serwer(log, options, loop);
+        loop.WatchReadable(signals, [&] {
+            signalfd_siginfo info;
+            while (read(signals, &info, sizeof info) == sizeof info)
+                loop.Quit();
+        });
+        if (std::string error = serwer.Start(); !error.empty()) {
+            // Not an activity-log line: the log stays as the console shows it.
+            std::string oneLine = error;
+            for (char& c : oneLine)
+                if (c == '\r' || c == '\n')
+                    c = ' ';
+            std::cerr << "trelubki-serwer: messenger port " << options.MessengerPort << " could not be opened: " << oneLine
+                      << "\n";
+        }
+        log.Flush();
+        loop.Run();
+        loop.Unwatch(signals);
+    }
+    close(signals);
+    return 0;
+}

@@ -1,0 +1,261 @@
+#include "messenger/ZzSerwer.h"
+
+#include <stdexcept>
+
+#include "core/ActivityLog.h"
+#include "messenger/ZZProtocol.h"
+
+TZzClient::TZzClient(TCustomWSocketServer* owner) : TWSocketClient(owner)
+{
+    Server = owner;
+    ComponentOptions |= OptionBit(wsoNoReceiveLoop);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TZzGenericSerwer::TZzGenericSerwer(TEventLoop& loop) : FSocketServer(std::make_unique<TWSocketServer>(loop))
+{
+    TWSocketServer& s = *FSocketServer;
+    s.SetAddr("0.0.0.0");
+    s.SetLocalAddr("0.0.0.0");
+    s.SetLocalPort("0");
+    s.SetProto("tcp");
+    s.Banner.clear();
+    s.ClientClass = [](TCustomWSocketServer* owner) { return new TZzClient(owner); };
+    s.MaxClients = 0;
+    s.SetLineMode(false);
+    s.LineEcho = false;
+    s.LineEdit = false;
+    s.LingerOnOff = wsLingerOn;
+    s.LingerTimeout = 0;
+    s.MultiThreaded = false;
+    s.SetSendFlags(wsSendNormal);
+    s.OnBgException = [this](TCustomWSocket* sender, const std::exception& e, bool& canClose) {
+        ServerBgException(sender, e, canClose);
+    };
+    s.OnClientConnect = [this](TCustomWSocketServer* sender, TWSocketClient* c, uint16_t error) {
+        ServerClientConnect(sender, c, error);
+    };
+    s.OnClientDisconnect = [this](TCustomWSocketServer* sender, TWSocketClient* c, uint16_t error) {
+        ServerClientDisconnect(sender, c, error);
+    };
+    s.OnSessionClosed = [this](TCustomWSocket* sender, uint16_t error) { ServerSessionClosed(sender, error); };
+}
+
+TZzGenericSerwer::~TZzGenericSerwer()
+{
+    FDestroying = true;
+    DoDebugLog("TZzGenericSerwer.Destroy");
+    try {
+        CloseSocketServer();
+    } catch (...) {
+    }
+    FSocketServer.reset();  // frees every client still listed, without disconnect events
+}
+
+void TZzGenericSerwer::SetPort(int32_t value)
+{
+    if (Active)
+        throw std::runtime_error("Port property can only be modified when proxy is not active");
+    FPort = value;
+}
+
+TWSocketClientClass TZzGenericSerwer::GetClientClass() const
+{
+    return FSocketServer->ClientClass;
+}
+
+void TZzGenericSerwer::SetClientClass(TWSocketClientClass value)
+{
+    if (Active)
+        throw std::runtime_error("ClientClass property can only be modified when proxy is not active");
+    FSocketServer->ClientClass = std::move(value);
+}
+
+void TZzGenericSerwer::Open(std::string& errorText)
+{
+    errorText.clear();
+    if (Active)
+        return;
+    try {
+        FSocketServer->SetPort(std::to_string(FPort));
+        FSocketServer->SetAddr("0.0.0.0");
+        FSocketServer->SetProto("tcp");
+        FSocketServer->Listen();
+        AfterListen(errorText);
+        if (!errorText.empty()) {
+            DoDebugLog(FormatLog("Listen failed (%s), will close", {errorText}));
+            Close();
+        } else {
+            Active = true;
+            DoServerListening();
+        }
+    } catch (const ESocketException& e) {
+        errorText = e.what();
+    }
+}
+
+void TZzGenericSerwer::Close()
+{
+    DoDebugLog("TZzGenericSerwer.Close");
+    CloseSocketServer();
+    Active = false;
+}
+
+void TZzGenericSerwer::CloseSocketServer()
+{
+    DoDebugLog("TZzGenericSerwer.CloseSocketServer");
+    int count = FSocketServer->ClientCount();
+    for (int i = 0; i < count; ++i)
+        if (TWSocketClient* c = FSocketServer->Client(i))
+            c->Close();
+    if (!FDestroying)
+        FSocketServer->Close();
+}
+
+void TZzGenericSerwer::ServerBgException(TCustomWSocket*, const std::exception& e, bool& canClose)
+{
+    canClose = false;
+    DoDebugLog(FormatLog("Background exception in server: %s", {e.what()}));
+}
+
+void TZzGenericSerwer::DoClientConnect(TZzClient* client)
+{
+    if (OnClientConnect)
+        OnClientConnect(this, client);
+}
+
+void TZzGenericSerwer::DoClientDataAvailable(TZzClient* client, ByteView data)
+{
+    if (OnClientDataAvailable)
+        OnClientDataAvailable(this, client, data);
+}
+
+void TZzGenericSerwer::DoClientDisconnect(TZzClient* client)
+{
+    if (OnClientDisconnect)
+        OnClientDisconnect(this, client);
+}
+
+void TZzGenericSerwer::DoDebugLog(const std::string& text)
+{
+    if (OnDebugLog)
+        OnDebugLog(this, text);
+}
+
+void TZzGenericSerwer::DoServerClosed(uint16_t error)
+{
+    if (OnServerClosed)
+        OnServerClosed(this, error);
+}
+
+void TZzGenericSerwer::DoServerListening()
+{
+    if (OnServerListening)
+        OnServerListening(this);
+}
+
+void TZzGenericSerwer::AfterListen(std::string& errorText)
+{
+    errorText.clear();
+}
+
+void TZzGenericSerwer::ServerClientConnect(TCustomWSocketServer*, TWSocketClient* client, uint16_t error)
+{
+    if (error != 0)
+        return;
+    auto* zz = static_cast<TZzClient*>(client);
+    zz->ReceiveBuffer.clear();
+    zz->OnDataAvailable = [this](TCustomWSocket* sender, uint16_t e) { ClientDataAvailable(sender, e); };
+    zz->OnBgException = [this](TCustomWSocket* sender, const std::exception& e, bool& canClose) {
+        ServerBgException(sender, e, canClose);
+    };
+    zz->SetLineMode(false);
+    DoClientConnect(zz);
+}
+
+void TZzGenericSerwer::ServerClientDisconnect(TCustomWSocketServer*, TWSocketClient* client, uint16_t)
+{
+    DoClientDisconnect(static_cast<TZzClient*>(client));
+}
+
+void TZzGenericSerwer::ServerSessionClosed(TCustomWSocket*, uint16_t error)
+{
+    DoServerClosed(error);
+}
+
+void TZzGenericSerwer::ClientDataAvailable(TCustomWSocket* sender, uint16_t error)
+{
+    if (error != 0)
+        return;
+    auto* client = static_cast<TZzClient*>(sender);
+    ByteString data = client->ReceiveString();
+    if (data.empty())
+        return;
+    DoClientDataAvailable(client, data);
+    ClientReceived(client, data);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TZzSerwer::TZzSerwer(TEventLoop& loop) : TZzGenericSerwer(loop)
+{
+    FPort = 8074;
+}
+
+TZzSerwer::~TZzSerwer()
+{
+    FDestroying = true;
+    try {
+        CloseSocketServer();
+    } catch (...) {
+    }
+}
+
+void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
+{
+    ByteString& buffer = client->ReceiveBuffer;
+    buffer.append(data);
+    // Each packet counts as consumed before its handler runs, so a handler that raises can
+    // never have the same packet dispatched again by the next read.
+    size_t consumed = 0;
+    struct TTrim {
+        ByteString& Buffer;
+        size_t& Consumed;
+        ~TTrim() { Buffer.erase(0, Consumed); }
+    } trim{buffer, consumed};
+
+    while (buffer.size() - consumed >= PacketHeaderSize) {
+        ByteView rest = ByteView(buffer).substr(consumed);
+        uint32_t length = BytesToUInt32(rest.substr(4));
+        if (length > MaxPacketLength) {
+            consumed = buffer.size();
+            client->Close();
+            return;
+        }
+        if (rest.size() < PacketHeaderSize + length)
+            return;
+        auto type = static_cast<int32_t>(BytesToUInt32(rest));
+        ByteView payload = rest.substr(PacketHeaderSize, length);
+        consumed += PacketHeaderSize + length;
+        if (OnClientCommand)
+            OnClientCommand(client, type, payload);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void SendPacket(TZzClient* client, uint32_t type, ByteView payload)
+{
+    if (!client || client->State() != wsConnected)
+        return;
+    // One reused buffer: the packet is queued whole by one call, so packets never interleave.
+    static thread_local ByteString packet;
+    packet.clear();
+    AppendUInt32(packet, type);
+    AppendUInt32(packet, static_cast<uint32_t>(payload.size()));
+    packet.append(payload);
+    client->SendString(packet);
+    if (client->BufferedBytes() > MaxUnsentPerClient)
+        client->Abort();
+}

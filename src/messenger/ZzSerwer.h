@@ -1,0 +1,104 @@
+#pragma once
+// The messenger server: listens on one port (8074), keeps one TZzClient per connection, and
+// turns each client's byte stream into packets (OnClientCommand). It knows nothing of what the
+// packets mean; the command handler does.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/ByteString.h"
+#include "net/WSocketS.h"
+
+class TZzGenericSerwer;
+
+// One messenger connection and everything the server knows of its user.
+class TZzClient : public TWSocketClient {
+public:
+    explicit TZzClient(TCustomWSocketServer* owner);
+
+    ByteString ReceiveBuffer;  // received, not yet consumed as whole packets
+    uint32_t UserNumber = 0;
+    uint32_t Status = 0;
+    ByteString ContactsReply;
+    ByteString UserListData;
+};
+
+using TZzClientEvent = std::function<void(TZzGenericSerwer* Sender, TZzClient* Client)>;
+using TZzReceiveEvent = std::function<void(TZzGenericSerwer* Sender, TZzClient* Client, ByteView Data)>;
+using TZzDebugLogEvent = std::function<void(TZzGenericSerwer* Sender, const std::string& LogMessage)>;
+using TZzServerClosedEvent = std::function<void(TZzGenericSerwer* Sender, uint16_t Error)>;
+using TZzNotifyEvent = std::function<void(TZzGenericSerwer* Sender)>;
+using TZzCommandEvent = std::function<void(TZzClient* ASender, int32_t ACommand, ByteView AZawartosc)>;
+
+class TZzGenericSerwer {
+public:
+    explicit TZzGenericSerwer(TEventLoop& loop = TEventLoop::Default());
+    virtual ~TZzGenericSerwer();
+    TZzGenericSerwer(const TZzGenericSerwer&) = delete;
+    TZzGenericSerwer& operator=(const TZzGenericSerwer&) = delete;
+
+    bool Active = false;
+    TZzClientEvent OnClientConnect;
+    TZzReceiveEvent OnClientDataAvailable;
+    TZzClientEvent OnClientDisconnect;
+    TZzDebugLogEvent OnDebugLog;
+    TZzServerClosedEvent OnServerClosed;
+    TZzNotifyEvent OnServerListening;
+    TZzCommandEvent OnClientCommand;
+
+    int32_t GetPort() const { return FPort; }
+    virtual void SetPort(int32_t value);
+    TWSocketClientClass GetClientClass() const;
+    virtual void SetClientClass(TWSocketClientClass value);
+    TWSocketServer& SocketServer() { return *FSocketServer; }
+
+    // The error text comes back empty on success, with the socket layer's message otherwise.
+    virtual void Open(std::string& errorText);
+    virtual void Close();
+    virtual void CloseSocketServer();
+
+    int ClientCount() const { return FSocketServer->ClientCount(); }
+    TZzClient* Client(int index) const { return static_cast<TZzClient*>(FSocketServer->Client(index)); }
+
+protected:
+    virtual void ServerBgException(TCustomWSocket* sender, const std::exception& e, bool& canClose);
+    virtual void DoClientConnect(TZzClient* client);
+    virtual void DoClientDataAvailable(TZzClient* client, ByteView data);
+    virtual void DoClientDisconnect(TZzClient* client);
+    virtual void DoDebugLog(const std::string& text);
+    virtual void DoServerClosed(uint16_t error);
+    virtual void DoServerListening();
+    virtual void AfterListen(std::string& errorText);
+    virtual void ClientDataAvailable(TCustomWSocket* sender, uint16_t error);
+    virtual void ServerClientConnect(TCustomWSocketServer* sender, TWSocketClient* client, uint16_t error);
+    virtual void ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketClient* client, uint16_t error);
+    virtual void ServerSessionClosed(TCustomWSocket* sender, uint16_t error);
+    virtual void ClientReceived(TZzClient* client, ByteView data) = 0;
+
+    int32_t FPort = 0;
+    bool FDestroying = false;
+
+private:
+    std::unique_ptr<TWSocketServer> FSocketServer;
+};
+
+class TZzSerwer : public TZzGenericSerwer {
+public:
+    // A declared payload longer than this ends the connection: no client sends such packets,
+    // and waiting for one would let a single connection hold any amount of memory.
+    static constexpr uint32_t MaxPacketLength = 1024 * 1024;
+
+    explicit TZzSerwer(TEventLoop& loop = TEventLoop::Default());
+    ~TZzSerwer() override;
+
+protected:
+    void ClientReceived(TZzClient* client, ByteView data) override;
+};
+
+// A client that stops reading is aborted once this much waits unsent for it.
+inline constexpr size_t MaxUnsentPerClient = 8 * 1024 * 1024;
+
+// Frames one packet and queues it on the client. A client whose connection has already closed
+// (its object not yet freed) gets nothing and nothing is raised.
+void SendPacket(TZzClient* client, uint32_t type, ByteView payload);

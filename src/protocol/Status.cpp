@@ -1,0 +1,51 @@
+// Status changes: stored on the sender, logged by code, and broadcast to every client whose
+// user number differs from the sender's. This broadcast is the whole presence service.
+#include "messenger/ZZProtocol.h"
+#include "protocol/CommandHandler.h"
+#include "protocol/Texts.h"
+
+void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
+{
+    const TZzTexts& t = ZzTexts();
+    ByteView description = payload.size() > 4 ? payload.substr(4) : ByteView();
+    sender->Status = PayloadUInt32(payload, 0);
+    if (sender->Status & stFriendsOnly)
+        SendPacket(sender, spMessage, MessagePayload(SystemSender, t.TylkoZnajomym));
+
+    uint32_t code = sender->Status & ~stFriendsOnly;
+    uint32_t shown = code;
+    auto length = static_cast<uint32_t>(payload.size());
+    switch (code) {
+    case stLogout:
+    case stLogoutAlt:
+        Log(t.WylogujMnie, {sender->UserNumber, length});
+        sender->Close();  // the object stays listed until this packet has been handled
+        break;
+    case stAvailable:
+    case stAvailableAlt:
+        Log(t.JestemDostepny, {sender->UserNumber, length});
+        break;
+    case stBusy:
+    case stBusyAlt:
+        Log(t.JestemZajety, {sender->UserNumber, length});
+        break;
+    case stHidden:
+    case stHiddenAlt:
+        shown = code == stHidden ? stLogout : stLogoutAlt;
+        Log(t.UkryjMnie, {sender->UserNumber, length});
+        break;
+    default:
+        break;
+    }
+
+    ByteString change;
+    AppendContactStatusEntry(change, sender->UserNumber, static_cast<uint8_t>(shown & 0xFF));
+    change.append(description);
+    int count = Serwer.ClientCount();
+    for (int i = 0; i < count; ++i) {
+        TZzClient* c = Serwer.Client(i);
+        if (c && c->UserNumber != sender->UserNumber)
+            SendPacket(c, spStatusChange, change);
+    }
+    Log(t.ZmienilStatus, {sender->UserNumber, sender->Status, EscapeControlBytes(payload), length});
+}

@@ -1,0 +1,36 @@
+// The user list store: uploaded in pieces, kept for the connection's lifetime, sent back whole.
+#include "messenger/ZZProtocol.h"
+#include "protocol/CommandHandler.h"
+#include "protocol/Texts.h"
+
+void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
+{
+    if (payload.empty())
+        return;
+    const TZzTexts& t = ZzTexts();
+    ByteView piece = payload.substr(1);
+    switch (static_cast<uint8_t>(payload[0])) {
+    case ulBegin:
+        Log(t.RozpoczecieListy, {sender->UserNumber, piece});
+        sender->UserListData.assign(piece);
+        break;
+    case ulMore:
+        Log(t.KolejnaPorcja, {sender->UserNumber, piece});
+        sender->UserListData.append(piece);
+        break;
+    case ulGet: {
+        Log(t.PobranieListy, {sender->UserNumber});
+        ByteString reply(1, static_cast<char>(ulReplyGet));
+        reply.append(sender->UserListData);
+        SendPacket(sender, spUserListReply, reply);
+        return;
+    }
+    default:
+        Log(t.NieznanyTypListy, {sender->UserNumber});
+        return;
+    }
+    if (sender->UserListData.size() > MaxUserListData) {
+        ByteString().swap(sender->UserListData);
+        sender->Close();
+    }
+}
