@@ -1,6 +1,7 @@
 #include "app/HeadlessLog.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,11 +44,14 @@ THeadlessLog::~THeadlessLog()
     FLoop.OnRoundEnd = nullptr;
     if (FWaitingForRoom)
         FLoop.Unwatch(FFd);
-    // Last chance: wait for the reader now, the servers are gone.
-    int flags = fcntl(FFd, F_GETFL);
-    if (flags >= 0 && (flags & O_NONBLOCK))
-        fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK);
-    WriteOut();
+    // Last chance for what is pending: wait for the reader, but not for ever.
+    int64_t end = MonotonicMs() + 2000;
+    while (WriteOut()) {
+        int64_t left = end - MonotonicMs();
+        pollfd p{FFd, POLLOUT, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+            break;
+    }
 }
 
 void THeadlessLog::SetColour(TLogColour colour)
