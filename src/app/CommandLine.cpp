@@ -36,7 +36,7 @@ std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& op
         bool hasValue = false;
         if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
+            arg.resize(eq);
             hasValue = true;
         }
         auto takeValue = [&]() -> bool {
