@@ -15,9 +15,34 @@ ByteString StartupNotice()
         " w postaci możliwości wyboru alternatywnego serwera prawym klawiszem.");
 }
 
-TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loop)
-    : FLog(log), FZZSerwer(std::make_unique<TZzSerwer>(loop))
+ByteString HttpPortFailure(const std::string& httpPort, ByteView address, int messengerPort)
 {
+    static const ByteString format = Znaki::ToCp1250(
+        "Nie udało się otworzyć portu %s !\r\rNajprawdopodobniej jest on blokowany przez funkcjonujący serwer HTTP. "
+        "Wyłącz go lub skonfiguruj tak, by na żądanie dokumentu „\\appsvc\\appmsg4.asp” serwera witrualnego „%s” "
+        "odpowiadał „0 0 %s:%d %s”");
+    return FormatLog(format, {httpPort, address, address, messengerPort, address});
+}
+
+TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loop)
+    : FLog(log), FHttp(std::make_unique<THttpServer>(loop)), FZZSerwer(std::make_unique<TZzSerwer>(loop))
+{
+    // The key is made at start-up; the value appears with the first change of the address.
+    FSettings.Open();
+    if (options.Address)
+        FAddress = Znaki::ToCp1250(*options.Address);
+    else if (auto stored = FSettings.Read("ustawienia", "adres"))
+        FAddress = Znaki::ToCp1250(*stored);
+    else
+        FAddress = "localhost";
+
+    FHttp->SetPort(std::to_string(options.HttpPort));
+    FHttp->SetAddr("0.0.0.0");
+    if (options.DocDir)
+        FHttp->DocDir = *options.DocDir;
+    FBootstrap = std::make_unique<TBootstrapHandlers>(*FHttp, FLog, [this] { return FAddress; });
+    FBootstrap->Bind();
+
     FZZSerwer->SetPort(options.MessengerPort);
     FHandler = std::make_unique<TZzCommandHandler>(*FZZSerwer, FLog);
     FHandler->Bind();
@@ -27,10 +52,19 @@ TSerwer::~TSerwer()
 {
     FZZSerwer.reset();
     FHandler.reset();
+    FHttp.reset();
+    FBootstrap.reset();
 }
 
 std::string TSerwer::Start()
 {
+    try {
+        FHttp->Start();
+    } catch (...) {
+        FLog.SetColour(clRed);
+        FLog.Append(HttpPortFailure(FHttp->GetPort(), FAddress, FZZSerwer->GetPort()));
+        FLog.Append("");
+    }
     std::string error;
     FZZSerwer->Open(error);
     FLog.SetColour(clBlue);

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "core/Znaki.h"
 #include "net/WSocket.h"
 #include "support/ZzPeer.h"
@@ -21,6 +24,16 @@ int FreePort()
     return BoundPort(probe);
 }
 
+// A configuration folder of the tests' own, never the user's.
+const std::string& ConfigDir()
+{
+    static const std::string dir = [] {
+        char tmpl[] = "/tmp/tzz-program-XXXXXX";
+        return std::string(mkdtemp(tmpl));
+    }();
+    return dir;
+}
+
 struct TProgram {
     pid_t Pid = -1;
     int Out = -1;
@@ -34,6 +47,7 @@ struct TProgram {
             return;
         Pid = fork();
         if (Pid == 0) {
+            setenv("XDG_CONFIG_HOME", ConfigDir().c_str(), 1);
             dup2(out[1], 1);
             dup2(err[1], 2);
             std::vector<char*> argv;
@@ -117,7 +131,7 @@ bool Connected(TZzPeer& peer, int port)
 TEST(Program, GreetsLogsInRelaysAndStopsInOrder)
 {
     int port = FreePort();
-    TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", "1"});
+    TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", std::to_string(FreePort())});
     ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
 
     TZzPeer five, seven, third;
@@ -175,4 +189,62 @@ TEST(Program, BadOptionIsOneLineAndExitStatusTwo)
     EXPECT_EQ(program.Wait(), 2);
     EXPECT_EQ(program.Stderr, "trelubki-serwer: --messenger-port: 'http' is not a port number (1-65535)\n");
     EXPECT_EQ(program.Stdout, "");
+}
+
+TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
+{
+    TWSocket holder;
+    holder.SetAddr("0.0.0.0");
+    holder.SetPort("0");
+    holder.Listen();
+    std::string http = std::to_string(BoundPort(holder));
+    int port = FreePort();
+    TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", http, "--address", "łódź.lan"});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+    std::string expected = "Nie udało się otworzyć portu " + http +
+                           " !\n\nNajprawdopodobniej jest on blokowany przez funkcjonujący serwer HTTP. Wyłącz go lub "
+                           "skonfiguruj tak, by na żądanie dokumentu „\\appsvc\\appmsg4.asp” serwera witrualnego "
+                           "„łódź.lan” odpowiadał „0 0 łódź.lan:" +
+                           std::to_string(port) + " łódź.lan”\n\nKorzystanie z klientów";
+    EXPECT_EQ(program.Stdout.substr(0, expected.size()), expected);
+    TZzPeer client;
+    ASSERT_TRUE(Connected(client, port));  // the messenger server opened all the same
+    EXPECT_TRUE(client.Login(3));
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+}
+
+TEST(Program, BootstrapRequestCarriesTheAnnouncedAddress)
+{
+    int http = FreePort();
+    TProgram program({"--headless", "--messenger-port", std::to_string(FreePort()), "--http-port", std::to_string(http),
+                      "--address", "192.168.1.5"});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+    TPeer peer;
+    ASSERT_TRUE(peer.Connect(http));
+    peer.Send("GET /appsvc/appmsg4.asp?fmnumber=5 HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(peer.ReadFor(300), "Content-Type: text/data\r\n\r\n0 0 192.168.1.5:8074 192.168.1.5");
+    peer.Close();
+    ASSERT_TRUE(program.WaitFor("nowe połączenie\nget /appsvc/appmsg4.asp\nrozłączenie\n"));
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+}
+
+TEST(Program, StoredAddressIsAnnouncedAndAnEmptyOneStaysEmpty)
+{
+    std::string folder = ConfigDir() + "/Welkor/Trelubki";
+    std::filesystem::create_directories(folder);
+    int http = FreePort();
+    auto ask = [&](const std::string& stored) {
+        std::ofstream(folder + "/Serwer.ini") << "[ustawienia]\nadres=" << stored << "\n";
+        TProgram program({"--headless", "--messenger-port", std::to_string(FreePort()), "--http-port", std::to_string(http)});
+        EXPECT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+        TPeer peer;
+        EXPECT_TRUE(peer.Connect(http));
+        peer.Send("GET / HTTP/1.0\r\n\r\n");
+        std::string reply = peer.ReadFor(300);
+        EXPECT_EQ(program.Stop(SIGTERM), 0);
+        return reply;
+    };
+    EXPECT_EQ(ask("żółw.lan"), "Content-Type: text/data\r\n\r\n0 0 \xBF\xF3\xB3w.lan:8074 \xBF\xF3\xB3w.lan");
+    EXPECT_EQ(ask(""), "Content-Type: text/data\r\n\r\n0 0 :8074 ");
+    std::filesystem::remove(folder + "/Serwer.ini");
 }

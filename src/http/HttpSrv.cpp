@@ -1,0 +1,494 @@
+#include "http/HttpSrv.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace {
+
+std::string Upper(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool StartsWithNoCase(const std::string& line, const char* name)
+{
+    size_t n = std::char_traits<char>::length(name);
+    return line.size() >= n && Lower(line.substr(0, n)) == Lower(name);
+}
+
+std::string TrimSpaces(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
+
+// A ".." segment would name a file outside the document directory.
+bool LeavesDocDir(const std::string& path)
+{
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (path.compare(start, end - start, "..") == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// A document is a regular file: a directory, a pipe or a device is not served.
+bool DocumentExists(const std::string& name)
+{
+    struct stat st{};
+    return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+std::string ContentTypeOf(const std::string& fileName)
+{
+    size_t slash = fileName.rfind('/');
+    std::string base = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+    size_t dot = base.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : Lower(base.substr(dot));
+    if (ext.size() > 1)
+        ext.erase(0, 1);
+    if (ext == "htm" || ext == "html")
+        return "text/html";
+    if (ext == "gif")
+        return "image/gif";
+    if (ext == "bmp")
+        return "image/bmp";
+    if (ext == "jpg" || ext == "jpeg")
+        return "image/jpeg";
+    if (ext == "txt")
+        return "text/plain";
+    return "application/binary";
+}
+
+time_t FileDateOf(const std::string& fileName)
+{
+    struct stat st{};
+    return stat(fileName.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+std::string HttpDateText(time_t t)
+{
+    static const char days[] = "MonTueWedThuFriSatSun";
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    tm g{};
+    gmtime_r(&t, &g);
+    char text[64];
+    snprintf(text, sizeof text, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d", days + 3 * ((g.tm_wday + 6) % 7), g.tm_mday,
+             months + 3 * g.tm_mon, g.tm_year + 1900, g.tm_hour, g.tm_min, g.tm_sec);
+    return text;
+}
+
+std::string DocumentOf(const std::string& docDir, const std::string& path, const std::string& defaultDoc)
+{
+    std::string doc = !path.empty() && path[0] == '/' ? docDir + path : docDir + "/" + path;
+    if (!doc.empty() && doc.back() == '/')
+        doc += defaultDoc;
+    return doc;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+THttpConnection::THttpConnection(TCustomWSocketServer* owner) : TWSocketClient(owner)
+{
+    SetLineMode(true);
+    LineEdit = false;
+    LineEnd = "\n";
+    OnDataAvailable = [this](TCustomWSocket*, uint16_t error) { ConnectionDataAvailable(error); };
+}
+
+THttpConnection::~THttpConnection()
+{
+    CloseDocumentStream();
+}
+
+void THttpConnection::CloseDocumentStream()
+{
+    if (FDocumentStream >= 0)
+        ::close(FDocumentStream);
+    FDocumentStream = -1;
+}
+
+void THttpConnection::Dispatch(TMessage& msg)
+{
+    if (msg.Msg == DocumentDoneMessage) {
+        RequestState = StateRequestLine;
+        if (Lower(HdrConnection) != "keep-alive")
+            CloseLater();
+        return;
+    }
+    TWSocketClient::Dispatch(msg);
+}
+
+void THttpConnection::ConnectionDataAvailable(uint16_t error)
+{
+    if (RequestState == StateBody) {
+        if (AcceptingBody && OnPostedData) {
+            OnPostedData(this, error);
+            return;
+        }
+        CurrentLine = ReceiveString();  // a body nobody asked for goes line by line
+        return;
+    }
+    CurrentLine = ReceiveString();
+    if (!CurrentLine.empty() && CurrentLine.back() == '\n')
+        CurrentLine.pop_back();
+    if (!CurrentLine.empty() && CurrentLine.back() == '\r')
+        CurrentLine.pop_back();
+
+    if (RequestState == StateRequestLine) {
+        HdrContentType.clear();
+        HdrContentLength = 0;
+        HdrAccept.clear();
+        HdrReferer.clear();
+        HdrAcceptLanguage.clear();
+        HdrAcceptEncoding.clear();
+        HdrUserAgent.clear();
+        HdrHost.clear();
+        HdrConnection.clear();
+        ParseRequestLine();
+        RequestState = StateHeaders;
+        return;
+    }
+    if (CurrentLine.empty()) {
+        RequestState = StateBody;
+        ProcessRequest();
+        return;
+    }
+    ParseHeaderLine();
+}
+
+void THttpConnection::ParseRequestLine()
+{
+    const std::string& line = CurrentLine;
+    size_t sp = line.find(' ');
+    RequestMethod = Upper(line.substr(0, sp));
+    size_t i = sp == std::string::npos ? line.size() : sp;
+    while (i < line.size() && line[i] == ' ')
+        ++i;
+    size_t end = std::min(line.find(' ', i), line.size());
+    std::string word = line.substr(i, end - i);
+    if (size_t q = word.find('?'); q != std::string::npos) {
+        Params = word.substr(q + 1);
+        Path = word.substr(0, q);
+    } else {
+        Path = word;
+        Params.clear();
+    }
+    i = end;
+    while (i < line.size() && line[i] == ' ')
+        ++i;
+    end = std::min(line.find(' ', i), line.size());
+    RequestVersion = TrimSpaces(Upper(line.substr(i, end - i)));
+    if (RequestVersion.empty())
+        RequestVersion = "HTTP/1.0";
+}
+
+void THttpConnection::ParseHeaderLine()
+{
+    const std::string& line = CurrentLine;
+    if (size_t colon = line.find(':'); colon != std::string::npos) {
+        size_t v = colon + 1;
+        while (v < line.size() && line[v] == ' ')
+            ++v;
+        std::string value = line.substr(v);
+        if (StartsWithNoCase(line, "content-type:")) {
+            HdrContentType = value;
+        } else if (StartsWithNoCase(line, "content-length:")) {
+            // A value that is not a decimal number leaves the length as it was.
+            char* end = nullptr;
+            long n = std::strtol(value.c_str(), &end, 10);
+            if (!value.empty() && end && *end == '\0' && n >= INT32_MIN && n <= INT32_MAX)
+                HdrContentLength = static_cast<int32_t>(n);
+        } else if (StartsWithNoCase(line, "Accept:")) {
+            HdrAccept = value;
+        } else if (StartsWithNoCase(line, "Referer:")) {
+            HdrReferer = value;
+        } else if (StartsWithNoCase(line, "Accept-Language:")) {
+            HdrAcceptLanguage = value;
+        } else if (StartsWithNoCase(line, "Accept-Encoding:")) {
+            HdrAcceptEncoding = value;
+        } else if (StartsWithNoCase(line, "User-Agent:")) {
+            HdrUserAgent = value;
+        } else if (StartsWithNoCase(line, "Host:")) {
+            HdrHost = value;
+        } else if (StartsWithNoCase(line, "Connection:")) {
+            HdrConnection = value;
+        }
+    }
+    if (FHeaderLinesBytes + line.size() <= MaxHeaderLinesBytes) {
+        FHeaderLinesBytes += line.size();
+        HeaderLines.push_back(line);
+    }
+}
+
+void THttpConnection::TriggerGetDocument(THttpGetFlag& flags)
+{
+    if (OnGetDocument)
+        OnGetDocument(this, flags);
+}
+
+void THttpConnection::TriggerHeadDocument(THttpGetFlag& flags)
+{
+    if (OnHeadDocument)
+        OnHeadDocument(this, flags);
+}
+
+void THttpConnection::TriggerPostDocument(THttpGetFlag& flags)
+{
+    if (OnPostDocument)
+        OnPostDocument(this, flags);
+}
+
+void THttpConnection::ProcessRequest()
+{
+    // Without a path there is no document to name: the request is not dispatched and the
+    // connection discards whatever follows.
+    if (Path.empty())
+        return;
+    Document = DocumentOf(DocDir, Path, DefaultDoc);
+    bool get = RequestMethod == "GET";
+    if (get || RequestMethod == "HEAD") {
+        THttpGetFlag flags = gfServeFile;
+        if (get)
+            TriggerGetDocument(flags);
+        else
+            TriggerHeadDocument(flags);
+        switch (flags) {
+        case gfServeFile:
+            ServeFile(get);
+            break;
+        case gfServeStream:
+            SendStream();
+            break;
+        case gfHandled:
+            break;
+        case gfNotFound:
+            Send404();
+            CloseLater();
+            break;
+        default:
+            CloseLater();
+            break;
+        }
+    } else if (RequestMethod == "POST") {
+        THttpGetFlag flags = gfNotFound;
+        TriggerPostDocument(flags);
+        if (flags == gfNotFound) {
+            Send404();
+            CloseLater();
+        } else if (flags == gfAcceptData) {
+            AcceptingBody = true;
+        }
+    } else {
+        Send404();
+        CloseLater();
+    }
+}
+
+void THttpConnection::ServeFile(bool withBody)
+{
+    if (!LeavesDocDir(Path) && DocumentExists(Document)) {
+        SendDocument(withBody);
+    } else {
+        Send404();
+        CloseLater();
+    }
+}
+
+void THttpConnection::SendDocument(bool withBody)
+{
+    DocumentDate = FileDateOf(Document);
+    DocumentContentType = ContentTypeOf(Document);
+    CloseDocumentStream();
+    FDocumentStream = ::open(Document.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (FDocumentStream < 0)
+        throw std::runtime_error("Cannot open file " + Document);
+    struct stat st{};
+    fstat(FDocumentStream, &st);
+    if (!withBody)
+        lseek(FDocumentStream, 0, SEEK_END);
+    OnDataSent = [this](TCustomWSocket*, uint16_t) { SendNextChunk(); };
+    QueueString(RequestVersion + " 200 OK\r\nContent-Type: " + DocumentContentType +
+                "\r\nContent-Length: " + std::to_string(st.st_size) + "\r\n");
+    if (DocumentDate != 0)
+        QueueString("Last-Modified: " + HttpDateText(DocumentDate) + " GMT\r\n");
+    QueueString("\r\n");
+    Send(nullptr, 0);
+    if (withBody)
+        SendStream();
+}
+
+void THttpConnection::SendStream()
+{
+    if (FDocumentStream < 0) {
+        CloseLater();
+        return;
+    }
+    if (!FChunkBuffer)
+        FChunkBuffer = std::make_unique<char[]>(DefaultBufSize);
+    OnDataSent = [this](TCustomWSocket*, uint16_t) { SendNextChunk(); };
+    SendNextChunk();
+}
+
+void THttpConnection::SendNextChunk()
+{
+    if (FDocumentStream < 0)
+        return;
+    // One chunk at a time, read only once the send queue is empty: a file is never held whole.
+    ssize_t n = ::read(FDocumentStream, FChunkBuffer.get(), DefaultBufSize);
+    if (n > 0) {
+        Send(FChunkBuffer.get(), static_cast<int>(n));
+        return;
+    }
+    CloseDocumentStream();
+    Shutdown(1);
+    PostMessageToSelf(DocumentDoneMessage);
+}
+
+void THttpConnection::Send404()
+{
+    std::string body = "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY><H1>404 Not Found</H1>The requested URL " +
+                       Path + " was not found on this server.<P></BODY></HTML>\r\n";
+    QueueString(RequestVersion + " 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n");
+    SendString(body);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+THttpServer::THttpServer(TEventLoop& loop) : FLoop(loop) {}
+
+THttpServer::~THttpServer()
+{
+    FWSocketServer.reset();  // frees every connection
+}
+
+THttpConnection* THttpServer::Client(int index) const
+{
+    return FWSocketServer ? static_cast<THttpConnection*>(FWSocketServer->Client(index)) : nullptr;
+}
+
+void THttpServer::SetPort(const std::string& value)
+{
+    if (value == FPort)
+        return;
+    FPort = value;
+    if (FWSocketServer && FWSocketServer->State() == wsListening) {
+        FWSocketServer->Close();
+        Start();
+    }
+}
+
+void THttpServer::SetAddr(const std::string& value)
+{
+    if (value == FAddr)
+        return;
+    FAddr = value;
+    if (FWSocketServer && FWSocketServer->State() == wsListening) {
+        FWSocketServer->Close();
+        Start();
+    }
+}
+
+void THttpServer::Start()
+{
+    if (!FWSocketServer)
+        FWSocketServer = std::make_unique<TWSocketServer>(FLoop);
+    TWSocketServer& s = *FWSocketServer;
+    if (s.State() == wsListening)
+        return;
+    s.ClientClass = [](TCustomWSocketServer* owner) { return new THttpConnection(owner); };
+    s.OnClientCreate = [this](TCustomWSocketServer*, TWSocketClient* c) {
+        c->LingerOnOff = LingerOnOff;
+        c->LingerTimeout = LingerTimeout;
+    };
+    s.OnClientConnect = [this](TCustomWSocketServer*, TWSocketClient* c, uint16_t error) {
+        SetUpConnection(static_cast<THttpConnection*>(c), error);
+    };
+    s.OnClientDisconnect = [this](TCustomWSocketServer*, TWSocketClient* c, uint16_t error) {
+        if (OnClientDisconnect)
+            OnClientDisconnect(this, static_cast<THttpConnection*>(c), error);
+    };
+    s.OnSessionClosed = [this](TCustomWSocket*, uint16_t) {
+        if (OnServerStopped)
+            OnServerStopped(this);
+    };
+    s.OnChangeState = [this](TCustomWSocket*, TSocketState, TSocketState newState) {
+        if (newState == wsListening && OnServerStarted)
+            OnServerStarted(this);
+    };
+    // A failed accept (no descriptor left, a peer already gone) concerns one connection: the
+    // service goes on listening instead of being aborted.
+    s.OnBgException = [](TCustomWSocket*, const std::exception&, bool& canClose) { canClose = false; };
+    s.Banner.clear();
+    s.SetProto("tcp");
+    s.SetPort(FPort);
+    s.SetAddr(FAddr);
+    s.Listen();
+}
+
+void THttpServer::Stop()
+{
+    if (!FWSocketServer)
+        return;
+    FWSocketServer->Close();
+    for (int i = FWSocketServer->ClientCount() - 1; i >= 0; --i) {
+        try {
+            if (TWSocketClient* c = FWSocketServer->Client(i))
+                c->Abort();
+        } catch (...) {
+        }
+    }
+}
+
+void THttpServer::SetUpConnection(THttpConnection* c, uint16_t error)
+{
+    c->SetLineMode(true);
+    c->LineEdit = false;
+    c->LineEnd = "\n";
+    c->DocDir = DocDir;
+    c->DefaultDoc = DefaultDoc;
+    c->OnGetDocument = [this](THttpConnection* conn, THttpGetFlag& flags) {
+        if (OnGetDocument)
+            OnGetDocument(this, conn, flags);
+    };
+    c->OnHeadDocument = [this](THttpConnection* conn, THttpGetFlag& flags) {
+        if (OnHeadDocument)
+            OnHeadDocument(this, conn, flags);
+    };
+    c->OnPostDocument = [this](THttpConnection* conn, THttpGetFlag& flags) {
+        if (OnPostDocument)
+            OnPostDocument(this, conn, flags);
+    };
+    c->OnPostedData = [this](TCustomWSocket* conn, uint16_t e) {
+        if (OnPostedData)
+            OnPostedData(this, static_cast<THttpConnection*>(conn), e);
+    };
+    if (OnClientConnect)
+        OnClientConnect(this, c, error);
+}

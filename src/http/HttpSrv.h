@@ -1,0 +1,135 @@
+#pragma once
+// A small HTTP/1.0 server: one THttpConnection per accepted connection reads the request line
+// by line, parses the request line and a fixed set of headers, and raises the document event of
+// the method. The handler answers itself or leaves it to the connection (a file under DocDir,
+// or the 404 reply) through a THttpGetFlag.
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/WSocketS.h"
+
+enum THttpGetFlag : uint8_t { gfServeFile, gfServeStream, gfHandled, gfNotFound, gfAcceptData };
+
+enum THttpRequestState : uint8_t { StateRequestLine, StateHeaders, StateBody };
+
+inline constexpr uint32_t DocumentDoneMessage = WM_HTTP_DONE;
+
+class THttpServer;
+class THttpConnection;
+
+using THttpGetConnEvent = std::function<void(THttpConnection* Sender, THttpGetFlag& Flags)>;
+
+class THttpConnection : public TWSocketClient {
+public:
+    // Header lines kept per connection; lines beyond are parsed but not stored.
+    static constexpr size_t MaxHeaderLinesBytes = 64 * 1024;
+
+    explicit THttpConnection(TCustomWSocketServer* owner);
+    ~THttpConnection() override;
+
+    std::string CurrentLine;
+    std::string RequestMethod;
+    std::string RequestVersion;
+    std::string Path;
+    std::string Params;
+    std::vector<std::string> HeaderLines;
+    THttpRequestState RequestState = StateRequestLine;
+    std::string DocDir;
+    std::string DefaultDoc;
+    std::string Document;
+    time_t DocumentDate = 0;  // last write (UTC); 0 when unknown
+    std::string DocumentContentType;
+    int32_t HdrContentLength = 0;
+    std::string HdrContentType, HdrAccept, HdrReferer, HdrAcceptLanguage, HdrAcceptEncoding, HdrUserAgent,
+        HdrHost, HdrConnection;
+    bool AcceptingBody = false;
+
+    THttpGetConnEvent OnGetDocument;
+    THttpGetConnEvent OnHeadDocument;
+    THttpGetConnEvent OnPostDocument;
+    TSessionEvent OnPostedData;
+
+    void SendDocument(bool withBody);
+    void SendStream();
+    void SendNextChunk();
+    void Send404();
+    bool DocumentStreamOpen() const { return FDocumentStream >= 0; }
+
+protected:
+    void Dispatch(TMessage& msg) override;
+    virtual void TriggerGetDocument(THttpGetFlag& flags);
+    virtual void TriggerHeadDocument(THttpGetFlag& flags);
+    virtual void TriggerPostDocument(THttpGetFlag& flags);
+
+private:
+    void ConnectionDataAvailable(uint16_t error);
+    void ParseRequestLine();
+    void ParseHeaderLine();
+    void ProcessRequest();
+    void ServeFile(bool withBody);
+    void CloseDocumentStream();
+
+    int FDocumentStream = -1;  // open file descriptor of the document being sent
+    std::unique_ptr<char[]> FChunkBuffer;
+    size_t FHeaderLinesBytes = 0;
+};
+
+using THttpConnectEvent = std::function<void(THttpServer* Sender, THttpConnection* Client, uint16_t Error)>;
+using THttpGetEvent = std::function<void(THttpServer* Sender, THttpConnection* Client, THttpGetFlag& Flags)>;
+using THttpPostedDataEvent = std::function<void(THttpServer* Sender, THttpConnection* Client, uint16_t Error)>;
+using THttpNotifyEvent = std::function<void(THttpServer* Sender)>;
+
+class THttpServer {
+public:
+    explicit THttpServer(TEventLoop& loop = TEventLoop::Default());
+    virtual ~THttpServer();
+    THttpServer(const THttpServer&) = delete;
+    THttpServer& operator=(const THttpServer&) = delete;
+
+    const std::string& GetPort() const { return FPort; }
+    void SetPort(const std::string& value);
+    const std::string& GetAddr() const { return FAddr; }
+    void SetAddr(const std::string& value);
+    std::string DocDir = "/srv/wwwroot";
+    std::string DefaultDoc = "index.html";
+    TSocketLingerOnOff LingerOnOff = wsLingerNoSet;
+    int LingerTimeout = 0;
+
+    THttpNotifyEvent OnServerStarted;
+    THttpNotifyEvent OnServerStopped;
+    THttpConnectEvent OnClientConnect;
+    THttpConnectEvent OnClientDisconnect;
+    THttpGetEvent OnGetDocument;
+    THttpGetEvent OnHeadDocument;
+    THttpGetEvent OnPostDocument;
+    THttpPostedDataEvent OnPostedData;
+
+    // Listens on Addr:Port; a failure raises the socket layer's exception.
+    virtual void Start();
+    virtual void Stop();
+
+    TWSocketServer* WSocketServer() { return FWSocketServer.get(); }
+    int ClientCount() const { return FWSocketServer ? FWSocketServer->ClientCount() : 0; }
+    THttpConnection* Client(int index) const;
+
+private:
+    void SetUpConnection(THttpConnection* c, uint16_t error);
+
+    TEventLoop& FLoop;
+    std::unique_ptr<TWSocketServer> FWSocketServer;
+    std::string FPort = "80";
+    std::string FAddr = "0.0.0.0";
+};
+
+// Content type by the extension of a file name.
+std::string ContentTypeOf(const std::string& fileName);
+// Last-write time (UTC) of a file, or 0.
+time_t FileDateOf(const std::string& fileName);
+// "Mon, 07 Dec 2026 01:54:11" for a UTC time.
+std::string HttpDateText(time_t t);
+// The local file a request path names under docDir (defaultDoc for a path ending in '/').
+std::string DocumentOf(const std::string& docDir, const std::string& path, const std::string& defaultDoc);

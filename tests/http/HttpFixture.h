@@ -1,0 +1,54 @@
+#pragma once
+// An HTTP server on a free loopback port with a document directory of its own.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "http/HttpSrv.h"
+#include "support/Loopback.h"
+
+struct HttpTest : ::testing::Test {
+    std::filesystem::path Dir;
+    THttpServer Server;
+    THttpConnection* Last = nullptr;  // the connection of the latest request
+    int Disconnects = 0;
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/tzz-http-XXXXXX";
+        Dir = mkdtemp(tmpl);
+        Server.SetAddr("127.0.0.1");
+        Server.SetPort("0");
+        Server.DocDir = Dir.string();
+        Server.OnClientConnect = [this](THttpServer*, THttpConnection* c, uint16_t) { Last = c; };
+        Server.OnClientDisconnect = [this](THttpServer*, THttpConnection* c, uint16_t) {
+            ++Disconnects;
+            if (c == Last)
+                Last = nullptr;
+        };
+        Server.Start();
+    }
+    void TearDown() override { std::filesystem::remove_all(Dir); }
+
+    int Port() { return BoundPort(*Server.WSocketServer()); }
+    void File(const std::string& name, const std::string& content)
+    {
+        std::filesystem::create_directories((Dir / name).parent_path());
+        std::ofstream(Dir / name, std::ios::binary) << content;
+    }
+    // Sends a request and collects the reply until the server closes (or the wait ends).
+    std::string Exchange(TPeer& peer, const std::string& request, int waitMs = 2000)
+    {
+        peer.Send(request);
+        peer.WaitClosed(waitMs);
+        return peer.ReadFor(0);
+    }
+    std::string Exchange(const std::string& request, int waitMs = 2000)
+    {
+        TPeer peer(Port());
+        return Exchange(peer, request, waitMs);
+    }
+};
