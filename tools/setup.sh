@@ -10,6 +10,10 @@ pkg_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "insta
 for p in cmake ninja-build g++ libgtest-dev libgmock-dev; do
   pkg_installed "$p" || need_pkgs+=("$p")
 done
+# The window; without it the program is built headless only.
+if [ "${WITH_GUI:-ON}" != "OFF" ]; then
+  pkg_installed qt6-base-dev || need_pkgs+=(qt6-base-dev)
+fi
 
 if [ ${#need_pkgs[@]} -gt 0 ]; then
   echo "Installing: ${need_pkgs[*]}"
@@ -17,8 +21,14 @@ if [ ${#need_pkgs[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq || true
-  $SUDO apt-get install -y -qq "${need_pkgs[@]}"
+  if ! $SUDO apt-get install -y -qq "${need_pkgs[@]}"; then
+    echo "Some packages could not be installed; trying without the window (Qt 6)." >&2
+    rest=()
+    for p in "${need_pkgs[@]}"; do [ "$p" = qt6-base-dev ] || rest+=("$p"); done
+    [ ${#rest[@]} -eq 0 ] || $SUDO apt-get install -y -qq "${rest[@]}"
+  fi
 fi
 
-# The window (Qt 6) is not part of the build yet: the program runs headless.
-export TZZ_WITH_GUI=OFF
+TZZ_WITH_GUI=OFF
+if [ "${WITH_GUI:-ON}" != "OFF" ] && pkg_installed qt6-base-dev; then TZZ_WITH_GUI=ON; fi
+export TZZ_WITH_GUI

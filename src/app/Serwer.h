@@ -25,6 +25,8 @@ public:
     // The announced address (code page 1250) that the bootstrap replies carry.
     const ByteString& AnnouncedAddress() const { return FAddress; }
     void SetAnnouncedAddress(const ByteString& address) { FAddress = address; }
+    // Stores the address (UTF-8) as the value "adres" of section "ustawienia".
+    bool StoreAddress(const std::string& utf8) { return FSettings.Write("ustawienia", "adres", utf8); }
 
     TZzSerwer& ZZSerwer() { return *FZZSerwer; }
     THttpServer& HttpPomocniczy() { return *FHttp; }

@@ -5,12 +5,16 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/CommandLine.h"
 #include "app/HeadlessLog.h"
 #include "app/Serwer.h"
 #include "core/Random.h"
+#ifdef TZZ_WITH_GUI
+#include "app/SerwerZuliZuliMain.h"
+#endif
 
 namespace {
 
@@ -44,21 +48,26 @@ int main(int argc, char** argv)
 
     RaiseDescriptorLimit();
     signal(SIGPIPE, SIG_IGN);
+#ifdef TZZ_WITH_GUI
+    bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+    if (!options.Headless && display)
+        return RunWindow(argc, argv, options);
+#endif
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    int signals = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+    int stopFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
 
     ProcessRandom().Randomize();
     TEventLoop& loop = TEventLoop::Default();
     {
         THeadlessLog log(loop, STDOUT_FILENO);
         TSerwer serwer(log, options, loop);
-        loop.WatchReadable(signals, [&] {
+        loop.WatchReadable(stopFd, [&] {
             signalfd_siginfo info;
-            while (read(signals, &info, sizeof info) == sizeof info)
+            while (read(stopFd, &info, sizeof info) == sizeof info)
                 loop.Quit();
         });
         if (std::string error = serwer.Start(); !error.empty()) {
@@ -72,8 +81,8 @@ int main(int argc, char** argv)
         }
         log.Flush();
         loop.Run();
-        loop.Unwatch(signals);
+        loop.Unwatch(stopFd);
     }
-    close(signals);
+    close(stopFd);
     return 0;
 }

@@ -1,0 +1,139 @@
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+
+#include "app/SerwerZuliZuliMain.h"
+#include "core/Znaki.h"
+#include "net/WSocket.h"
+#include "support/ZzPeer.h"
+#include "window/WindowFixture.h"
+
+namespace {
+
+TCommandLine FreePorts()
+{
+    TCommandLine o;
+    o.MessengerPort = 0;
+    o.HttpPort = 0;
+    return o;
+}
+
+struct TTestForm1 : TForm1 {
+    explicit TTestForm1(const TCommandLine& o) : TForm1(o)
+    {
+        VersionBaseAddress = WindowTest::Nowhere;
+        FollowUpAddress = WindowTest::Nowhere;
+    }
+    std::vector<QString> Entries()
+    {
+        Log().Flush();
+        std::vector<QString> out;
+        for (QTextBlock b = RichEdit1->document()->begin(); b.isValid(); b = b.next())
+            out.push_back(b.text());
+        return out;
+    }
+    QColor ColourOf(int entry)
+    {
+        QTextBlock b = RichEdit1->document()->findBlockByNumber(entry);
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            return it.fragment().charFormat().foreground().color();
+        return {};
+    }
+};
+
+}  // namespace
+
+TEST_F(WindowTest, NormalStartShowsTheAddressAndTheNoticeAlone)
+{
+    TTestForm1 form(FreePorts());
+    form.FormCreate();
+    EXPECT_EQ(form.windowTitle(), "Trelubki Serwer Zuli-Zuli");
+    EXPECT_EQ(form.FileMenu->title(), "&Serwer");
+    EXPECT_EQ(form.AdresSerwisuEd->text(), "localhost");
+    auto entries = form.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].startsWith("Korzystanie z klientów Zuli-Zuli"));
+    EXPECT_EQ(form.ColourOf(0), QColor(0, 0, 255));
+    EXPECT_TRUE(form.Serwer().ZZSerwer().Active);
+    // The key exists from the start; the value only after the first change.
+    TSettingsStore store("Welkor/Trelubki/Serwer");
+    EXPECT_TRUE(std::filesystem::exists(store.FileName()));
+    EXPECT_FALSE(store.Read("ustawienia", "adres").has_value());
+}
+
+TEST_F(WindowTest, AddressIsStoredAtEveryChangeAndComesBack)
+{
+    {
+        TTestForm1 form(FreePorts());
+        form.FormCreate();
+        form.AdresSerwisuEd->setText("serwer.łódź");
+        EXPECT_EQ(form.Serwer().AnnouncedAddress(), Znaki::ToCp1250("serwer.łódź"));
+    }
+    {
+        TTestForm1 form(FreePorts());
+        form.FormCreate();
+        EXPECT_EQ(form.AdresSerwisuEd->text(), "serwer.łódź");
+        form.AdresSerwisuEd->setText("");
+    }
+    TTestForm1 form(FreePorts());
+    form.FormCreate();
+    EXPECT_EQ(form.AdresSerwisuEd->text(), "");
+    EXPECT_EQ(form.Serwer().AnnouncedAddress(), "");
+}
+
+TEST_F(WindowTest, HttpPortHeldGivesRedMessageEmptyLineAndBlueNotice)
+{
+    TWSocket holder;
+    holder.SetAddr("0.0.0.0");
+    holder.SetPort("0");
+    holder.Listen();
+    TCommandLine o = FreePorts();
+    o.HttpPort = BoundPort(holder);
+    TTestForm1 form(o);
+    form.FormCreate();
+    auto entries = form.Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    QString expected = QString("Nie udało się otworzyć portu %1 !").arg(o.HttpPort) + QChar(QChar::LineSeparator) +
+                       QChar(QChar::LineSeparator) + "Najprawdopodobniej jest on blokowany przez funkcjonujący serwer HTTP.";
+    EXPECT_TRUE(entries[0].startsWith(expected)) << entries[0].toStdString();
+    EXPECT_TRUE(entries[0].endsWith("„0 0 localhost:0 localhost”"));
+    EXPECT_EQ(form.ColourOf(0), QColor(255, 0, 0));
+    EXPECT_EQ(entries[1], "");
+    EXPECT_TRUE(entries[2].startsWith("Korzystanie"));
+    EXPECT_EQ(form.ColourOf(2), QColor(0, 0, 255));
+    EXPECT_TRUE(form.Serwer().ZZSerwer().Active);  // the messenger server opened all the same
+}
+
+TEST_F(WindowTest, ServersRunOnTheWindowsLoopAndLogIntoThePane)
+{
+    TTestForm1 form(FreePorts());
+    form.FormCreate();
+    TZzPeer peer(BoundPort(form.Serwer().ZZSerwer().SocketServer()));
+    EXPECT_TRUE(peer.Login(5));
+    peer.SendPacket(cpPing, "");
+    RunUntil([&] {
+        QApplication::processEvents();
+        return form.Entries().size() >= 5;
+    });
+    auto entries = form.Entries();
+    ASSERT_GE(entries.size(), 5u);
+    EXPECT_EQ(entries[1], ">powitanie");
+    EXPECT_EQ(entries[2], ">logowanie użytkownika 5");
+    EXPECT_EQ(entries[4], "5>ciągle jestem");
+}
+
+TEST_F(WindowTest, PaneKeepsTheNewestEntriesOnly)
+{
+    TTestForm1 form(FreePorts());
+    form.FormCreate();
+    int64_t start = MonotonicMs();
+    for (int i = 0; i < TLogPane::MaxEntries + 5; ++i)
+        form.Log().Append("wpis " + std::to_string(i));
+    form.Log().Append(std::string("a\rb\0c", 5));
+    auto entries = form.Entries();
+    ASSERT_EQ(entries.size(), static_cast<size_t>(TLogPane::MaxEntries));
+    EXPECT_EQ(entries.front(), "wpis 6");
+    EXPECT_EQ(entries.back(), QString("a") + QChar(QChar::LineSeparator) + "b{00}c");
+    EXPECT_LT(MonotonicMs() - start, 20000);
+}
