@@ -11,7 +11,6 @@
 
 std::string ShowLogEntry(ByteView entry)
 {
-    static const char digits[] = "0123456789ABCDEF";
     std::string bytes;
     bytes.reserve(entry.size());
     for (char c : entry) {
@@ -19,10 +18,7 @@ std::string ShowLogEntry(ByteView entry)
         if (b == '\r') {
             bytes += '\n';
         } else if (b < 32 && b != '\t') {
-            bytes += '{';
-            bytes += digits[b >> 4];
-            bytes += digits[b & 15];
-            bytes += '}';
+            AppendControlByte(bytes, b);
         } else {
             bytes += c;
         }

@@ -9,10 +9,7 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
+#include "app/StopSignals.h"
 #include "core/Random.h"
 #include "core/Znaki.h"
 
@@ -90,12 +87,7 @@ void TForm1::AdresSerwisuEdChange(const QString& text)
 int RunWindow(int argc, char** argv, const TCommandLine& options)
 {
     QApplication app(argc, argv);
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    int stopFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+    int stopFd = StopSignalsDescriptor();
 
     ProcessRandom().Randomize();
     int status = 0;
@@ -106,10 +98,8 @@ int RunWindow(int argc, char** argv, const TCommandLine& options)
         // SIGINT and SIGTERM close the window, as its close button does.
         QSocketNotifier stop(stopFd, QSocketNotifier::Read);
         QObject::connect(&stop, &QSocketNotifier::activated, &form, [&] {
-            signalfd_siginfo info;
-            while (read(stopFd, &info, sizeof info) == sizeof info) {
-            }
-            form.close();
+            if (TakeStopSignals(stopFd))
+                form.close();
         });
         status = app.exec();
     }

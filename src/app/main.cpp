@@ -1,7 +1,6 @@
 // trelubki-serwer: the messenger server for a local network, run headless.
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessLog.h"
+#include "app/StopSignals.h"
 #include "app/Serwer.h"
 #include "core/Random.h"
 #ifdef TZZ_WITH_GUI
@@ -53,12 +53,7 @@ int main(int argc, char** argv)
     if (!options.Headless && display)
         return RunWindow(argc, argv, options);
 #endif
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    int stopFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+    int stopFd = StopSignalsDescriptor();
 
     ProcessRandom().Randomize();
     TEventLoop& loop = TEventLoop::Default();
@@ -66,8 +61,7 @@ int main(int argc, char** argv)
         THeadlessLog log(loop, STDOUT_FILENO);
         TSerwer serwer(log, options, loop);
         loop.WatchReadable(stopFd, [&] {
-            signalfd_siginfo info;
-            while (read(stopFd, &info, sizeof info) == sizeof info)
+            if (TakeStopSignals(stopFd))
                 loop.Quit();
         });
         if (std::string error = serwer.Start(); !error.empty()) {

@@ -43,3 +43,13 @@ public:
 // reuse one buffer.
 void FormatLogInto(ByteString& out, ByteView format, std::initializer_list<TLogArg> args);
 ByteString FormatLog(ByteView format, std::initializer_list<TLogArg> args);
+
+// A byte below 32 as "{XX}" (upper-case hex), how the log shows control bytes.
+inline void AppendControlByte(ByteString& out, unsigned char b)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    out += '{';
+    out += digits[b >> 4];
+    out += digits[b & 15];
+    out += '}';
+}

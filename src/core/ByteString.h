@@ -6,3 +6,14 @@
 
 using ByteString = std::string;
 using ByteView = std::string_view;
+
+// The text without the spaces and control characters at either end.
+inline std::string TrimText(std::string_view s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return std::string(s.substr(b, e - b));
+}

@@ -30,16 +30,6 @@ bool StartsWithNoCase(const std::string& line, const char* name)
     return line.size() >= n && Lower(line.substr(0, n)) == Lower(name);
 }
 
-std::string TrimSpaces(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
 // A ".." segment would name a file outside the document directory.
 bool LeavesDocDir(const std::string& path)
 {
@@ -203,7 +193,7 @@ void THttpConnection::ParseRequestLine()
     while (i < line.size() && line[i] == ' ')
         ++i;
     end = std::min(line.find(' ', i), line.size());
-    RequestVersion = TrimSpaces(Upper(line.substr(i, end - i)));
+    RequestVersion = TrimText(Upper(line.substr(i, end - i)));
     if (RequestVersion.empty())
         RequestVersion = "HTTP/1.0";
 }

@@ -14,16 +14,6 @@
 
 namespace {
 
-std::string Trim(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
 bool StartsWithDigit(const std::string& s)
 {
     return !s.empty() && s[0] >= '0' && s[0] <= '9';
@@ -78,7 +68,7 @@ int WSocketResolveProto(const std::string& proto)
 {
     if (proto.empty() || proto.size() >= 32)
         throw ESocketException("WSocketResolveProto: Invalid Protocol.");
-    std::string name = Trim(proto);
+    std::string name = TrimText(proto);
     if (StartsWithDigit(name))
         return static_cast<int>(LeadingNumber(name, 255));
     if (const protoent* p = getprotobyname(name.c_str()))
@@ -105,8 +95,8 @@ uint16_t WSocketResolvePort(const std::string& port, const std::string& proto)
                 Quoted("WSocketResolvePort: Cannot convert port '%s', Error #%d", port, WSAEINVAL));
         return static_cast<uint16_t>(v);
     }
-    std::string name = Trim(port);
-    if (const servent* s = getservbyname(name.c_str(), Trim(proto).c_str()))
+    std::string name = TrimText(port);
+    if (const servent* s = getservbyname(name.c_str(), TrimText(proto).c_str()))
         return ntohs(static_cast<uint16_t>(s->s_port));
     throw ESocketException(Quoted("WSocketResolvePort: Cannot convert port '%s', Error #%d", name, WSANO_DATA));
 }
@@ -116,7 +106,7 @@ namespace {
 // Four decimal parts of 0..255 separated by dots, spaces around allowed; network order.
 bool ParseDotted(const std::string& text, in_addr_t& addr)
 {
-    std::string s = Trim(text);
+    std::string s = TrimText(text);
     uint32_t value = 0;
     int parts = 0;
     size_t i = 0;
@@ -267,7 +257,7 @@ void TCustomWSocket::SetAddr(const std::string& value)
         RaiseException("Cannot change Addr if not closed");
         return;
     }
-    std::string v = Trim(value);
+    std::string v = TrimText(value);
     if (v == FAddrStr && FAddrAssigned)
         return;
     FAddrStr = v;
@@ -281,7 +271,7 @@ void TCustomWSocket::SetPort(const std::string& value)
         RaiseException("Cannot change Port if not closed");
         return;
     }
-    std::string v = Trim(value);
+    std::string v = TrimText(value);
     if (v == FPortStr && FPortAssigned)
         return;
     FPortStr = v;
@@ -295,7 +285,7 @@ void TCustomWSocket::SetProto(const std::string& value)
         RaiseException("Cannot change Proto if not closed");
         return;
     }
-    std::string v = Trim(value);
+    std::string v = TrimText(value);
     if (v == FProtoStr && FProtoAssigned)
         return;
     FProtoStr = v;

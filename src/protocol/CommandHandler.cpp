@@ -60,19 +60,13 @@ void TZzCommandHandler::Other(int32_t type, ByteView payload)
 
 ByteString TZzCommandHandler::EscapeControlBytes(ByteView bytes)
 {
-    static const char digits[] = "0123456789ABCDEF";
     ByteString out;
     out.reserve(bytes.size());
     for (char c : bytes) {
-        auto b = static_cast<unsigned char>(c);
-        if (b < 32) {
-            out += '{';
-            out += digits[b >> 4];
-            out += digits[b & 15];
-            out += '}';
-        } else {
+        if (static_cast<unsigned char>(c) < 32)
+            AppendControlByte(out, static_cast<unsigned char>(c));
+        else
             out += c;
-        }
     }
     return out;
 }
