@@ -792,7 +792,9 @@ void TCustomWSocket::Listen()
         if (OnSessionConnected)
             OnSessionConnected(this, 0);
     } else {
-        if (::listen(FHSocket, 5) != 0) {
+        // Five was all the old socket library allowed; here a burst of clients connecting at
+        // once would have its SYNs dropped and wait seconds for the retry.
+        if (::listen(FHSocket, SOMAXCONN) != 0) {
             SocketErrorFromErrno("Listen");
             return;
         }
