@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix, checks what lands there and the systemd unit
+# (systemd-analyze verify where it exists), then starts the program as the unit's ExecStart line
+# says, on free ports, and asks it for the bootstrap address.
+#   check_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'kill "${pid:-0}" 2>/dev/null || true; rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+unit=$prefix/lib/systemd/system/trelubki-serwer.service
+for f in "$prefix/bin/trelubki-serwer" "$unit" "$prefix/share/trelubki-serwer/www/index.html"; do
+  [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+grep -q "^ExecStart=$prefix/bin/trelubki-serwer --headless --doc-dir $prefix/share/trelubki-serwer/www" "$unit" \
+  || { echo "ExecStart does not name the installed paths"; grep ExecStart "$unit"; exit 1; }
+for line in "AmbientCapabilities=CAP_NET_BIND_SERVICE" "Restart=on-failure" "DynamicUser=yes" "StandardOutput=journal"; do
+  grep -qx "$line" "$unit" || { echo "unit lacks $line"; exit 1; }
+done
+
+if command -v systemd-analyze >/dev/null; then
+  # Only the unit's own faults count; a machine without systemd running can still parse it.
+  out=$(systemd-analyze verify "$unit" 2>&1 || true)
+  if echo "$out" | grep -v -E "Failed to (connect|create|open|initialize)|bus|Permission|Read-only|not running|cgroup|/proc/" | grep -q "trelubki-serwer.service"; then
+    echo "systemd-analyze verify: $out"; exit 1
+  fi
+fi
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+http=$(free_port); messenger=$(free_port)
+exec_start=$(sed -n 's/^ExecStart=//p' "$unit" | sed 's/ \$TRELUBKI_SERWER_OPTS//')
+XDG_CONFIG_HOME="$prefix/state" $exec_start --http-port "$http" --messenger-port "$messenger" --address 10.0.0.5 \
+  > "$prefix/log" 2>&1 &
+pid=$!
+for _ in $(seq 50); do
+  reply=$(python3 - "$http" <<'PY' 2>/dev/null || true
+import socket, sys
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
+s.sendall(b"GET /appsvc/appmsg4.asp HTTP/1.0\r\n\r\n")
+s.settimeout(1)
+print(s.recv(200).decode())
+PY
+)
+  [ -n "$reply" ] && break
+  sleep 0.1
+done
+case "$reply" in
+  *"0 0 10.0.0.5:8074 10.0.0.5"*) ;;
+  *) echo "the installed program did not answer: '$reply'"; cat "$prefix/log"; exit 1 ;;
+esac
+kill -TERM "$pid"; wait "$pid"; pid=
+echo "installed program and unit are in order"
