@@ -27,21 +27,21 @@ if command -v systemd-analyze >/dev/null; then
   fi
 fi
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+# A port nothing answers on (bash's /dev/tcp: no other tool needed).
+free_port() {
+  while :; do
+    p=$((20000 + RANDOM % 12000))  # below the system's range of ephemeral ports
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
+  done
+}
 http=$(free_port); messenger=$(free_port)
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit" | sed 's/ \$TRELUBKI_SERWER_OPTS//')
 XDG_CONFIG_HOME="$prefix/state" $exec_start --http-port "$http" --messenger-port "$messenger" --address 10.0.0.5 \
   > "$prefix/log" 2>&1 &
 pid=$!
 for _ in $(seq 50); do
-  reply=$(python3 - "$http" <<'PY' 2>/dev/null || true
-import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
-s.sendall(b"GET /appsvc/appmsg4.asp HTTP/1.0\r\n\r\n")
-s.settimeout(1)
-print(s.recv(200).decode())
-PY
-)
+  reply=$( (exec 3<>"/dev/tcp/127.0.0.1/$http" && printf 'GET /appsvc/appmsg4.asp HTTP/1.0\r\n\r\n' >&3 &&
+             timeout 0.5 cat <&3) 2>/dev/null || true)
   [ -n "$reply" ] && break
   sleep 0.1
 done
