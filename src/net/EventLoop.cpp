@@ -262,7 +262,7 @@ void TEventLoop::MoveDueTimers()
 
 void TEventLoop::UpdateWake()
 {
-    if (!Queue.empty() && !WakeSignalled) {
+    if (!Queue.empty() && !WakeSignalled && Watched_) {
         uint64_t one = 1;
         if (write(WakeFd, &one, sizeof one) == sizeof one)
             WakeSignalled = true;
@@ -312,9 +312,22 @@ void TEventLoop::ProcessEvents(int timeoutMs)
         Queue.pop_front();
         Dispatch(item);
     }
+    RunFlushes();
     if (OnRoundEnd)
         OnRoundEnd();
     UpdateWake();
+}
+
+void TEventLoop::RunFlushes()
+{
+    // A flush may ask for more (a close that pushes, an event that sends): run until none is left.
+    while (!FlushRequests.empty()) {
+        Flushing.swap(FlushRequests);
+        for (TEndpoint e : Flushing)
+            if (auto it = Endpoints.find(e); it != Endpoints.end())
+                it->second->Flush();
+        Flushing.clear();
+    }
 }
 
 void TEventLoop::Run()

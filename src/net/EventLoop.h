@@ -54,6 +54,8 @@ class TNotificationTarget {
 public:
     virtual ~TNotificationTarget() = default;
     virtual void WndProc(TMessage& msg) = 0;
+    // Runs at the end of the round for a target that asked for it (RequestFlush).
+    virtual void Flush() {}
 };
 
 class TEventLoop {
@@ -73,6 +75,9 @@ public:
     void ReleaseEndpoint(TEndpoint endpoint);
 
     void Post(TEndpoint endpoint, const TMessage& msg);
+    // Asks for the target's Flush once the messages of this round have run: sends queued during
+    // a round leave together, as few send calls as the blocks allow.
+    void RequestFlush(TEndpoint endpoint) { FlushRequests.push_back(endpoint); }
     void PostDelayed(TEndpoint endpoint, const TMessage& msg, int delayMs);
 
     // Asks for readiness messages of fd (FD_* mask) to endpoint; mask 0 forgets fd. Returns 0 or
@@ -92,7 +97,11 @@ public:
     std::function<void()> OnRoundEnd;
 
     // Readable whenever the loop has work: another loop watches it and calls ProcessEvents(0).
-    int Descriptor() const { return EpollFd; }
+    int Descriptor()
+    {
+        Watched_ = true;
+        return EpollFd;
+    }
 
     // One round: wait up to timeoutMs (-1: no limit) for work, then run what was queued.
     void ProcessEvents(int timeoutMs);
@@ -130,6 +139,7 @@ private:
     void Translate(int fd, uint32_t events);
     void Dispatch(const TQueued& item);
     void MoveDueTimers();
+    void RunFlushes();
     void UpdateWake();
 
     int EpollFd = -1;
@@ -145,6 +155,9 @@ private:
     std::vector<TRegistration> Registrations;  // indexed by descriptor
     std::unordered_map<int, std::function<void()>> Watched;
     std::deque<TQueued> Queue;
+    std::vector<TEndpoint> FlushRequests;
+    std::vector<TEndpoint> Flushing;
+    bool Watched_ = false;  // another loop waits on the descriptor: it must be woken for posts
     std::vector<TDelayed> Delayed;  // few entries: kept unsorted
 };
 

@@ -590,11 +590,32 @@ int TCustomWSocket::Send(const void* data, int len)
         PutDataInSendBuffer(data, len);
         result = len;
     }
-    TryToSend();
-    // OnDataSent comes from the loop, after the caller's handler has returned.
-    if (FAllSent && FHSocket != INVALID_SOCKET)
-        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_WRITE, 0));
+    // What is sent during a round leaves at its end, together; a long queue goes at once, and
+    // so does a zero-length Send, which asks for exactly that push.
+    if (FBufferedBytes > FlushAtOnce || len <= 0) {
+        TryToSend();
+        if (FAllSent && FHSocket != INVALID_SOCKET)
+            PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_WRITE, 0));
+    } else if (!FFlushRequested) {
+        FFlushRequested = true;
+        FLoop.RequestFlush(FEndpoint);
+    }
     return result;
+}
+
+void TCustomWSocket::Flush()
+{
+    FFlushRequested = false;
+    if (FState != wsConnected || FAllSent)
+        return;
+    try {
+        TryToSend();
+        // OnDataSent comes from the loop, after the caller's handler has returned.
+        if (FAllSent && FHSocket != INVALID_SOCKET)
+            PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_WRITE, 0));
+    } catch (const std::exception& e) {
+        HandleBgException(e);
+    }
 }
 
 int TCustomWSocket::SendString(ByteView str)
@@ -687,6 +708,11 @@ void TCustomWSocket::InternalClose(bool shutdown, uint16_t error)
 
 void TCustomWSocket::Close()
 {
+    // What Send has queued in this round would have gone out at once: push it first.
+    if (FFlushRequested && FState == wsConnected && FHSocket != INVALID_SOCKET) {
+        FFlushRequested = false;
+        TryToSend();
+    }
     InternalClose(true, 0);
 }
 

@@ -131,8 +131,12 @@ public:
     void PostTestException();
     void PostMessageToSelf(uint32_t msg, uintptr_t wparam = 0, intptr_t lparam = 0);
 
+    // A queue this long goes out at once instead of at the end of the round.
+    static constexpr size_t FlushAtOnce = 16 * 1024;
+
 protected:
     void WndProc(TMessage& msg) override;
+    void Flush() override;
     virtual void Dispatch(TMessage& msg);  // a layer handles its numbers and passes on the rest
     void HandleBgException(const std::exception& e);
 
@@ -191,6 +195,7 @@ private:
     size_t FBufferedBytes = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
     bool FDestroying = false;
+    bool FFlushRequested = false;
 };
 
 using TLineLimitEvent = std::function<void(TCustomWSocket* Sender, int RcvdLength, bool& ClearData)>;

@@ -1,6 +1,7 @@
 #include "net/WSocketS.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +21,9 @@ void TWSocketClient::Dup(TSocket newHSocket)
     TWSocket::Dup(newHSocket);
     if (FState != wsConnected)
         return;
+    // Sends are gathered per round already: waiting for more (Nagle) would only add latency.
+    int one = 1;
+    setsockopt(FHSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     // Asked quietly: a peer that reset before being adopted must not raise out of the accept
     // and stop the listener; its address just reads "error" and its close follows.
     sockaddr_in sin{};

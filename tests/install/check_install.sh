@@ -6,7 +6,7 @@
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
-trap 'kill "${pid:-0}" 2>/dev/null || true; rm -rf "$prefix"' EXIT
+trap '[ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 unit=$prefix/lib/systemd/system/trelubki-serwer.service

@@ -63,8 +63,9 @@ TEST(EventLoop, DescriptorIsReadableWhileWorkWaits)
 {
     TEventLoop loop;
     TRecorder r(loop);
+    int fd = loop.Descriptor();  // as the other loop does before it watches
     auto readable = [&] {
-        pollfd p{loop.Descriptor(), POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         return ::poll(&p, 1, 0) == 1;
     };
     r.Also = [&](uint32_t m) {
@@ -82,7 +83,7 @@ TEST(EventLoop, DescriptorIsReadableWhileWorkWaits)
     loop.PostDelayed(r.Id, TMessage{7, 0, 0, 0}, 30);
     loop.ProcessEvents(0);
     EXPECT_FALSE(readable());
-    pollfd p{loop.Descriptor(), POLLIN, 0};
+    pollfd p{fd, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 2000), 1);
     loop.ProcessEvents(0);
     EXPECT_EQ(r.Seen.back(), 7u);
