@@ -9,21 +9,31 @@
 
 #include "core/Znaki.h"
 
+void AppendShownLogEntry(std::string& out, ByteView entry)
+{
+    // Runs of ordinary bytes are converted whole; CR and the other control bytes one by one.
+    size_t i = 0;
+    while (i < entry.size()) {
+        size_t run = i;
+        while (run < entry.size() && (static_cast<unsigned char>(entry[run]) >= 32 || entry[run] == '\t'))
+            ++run;
+        Znaki::AppendFromCp1250(out, entry.substr(i, run - i));
+        if (run < entry.size()) {
+            auto b = static_cast<unsigned char>(entry[run]);
+            if (b == '\r')
+                out += '\n';
+            else
+                AppendControlByte(out, b);
+        }
+        i = run + 1;
+    }
+}
+
 std::string ShowLogEntry(ByteView entry)
 {
-    std::string bytes;
-    bytes.reserve(entry.size());
-    for (char c : entry) {
-        auto b = static_cast<unsigned char>(c);
-        if (b == '\r') {
-            bytes += '\n';
-        } else if (b < 32 && b != '\t') {
-            AppendControlByte(bytes, b);
-        } else {
-            bytes += c;
-        }
-    }
-    return Znaki::FromCp1250(bytes);
+    std::string out;
+    AppendShownLogEntry(out, entry);
+    return out;
 }
 
 THeadlessLog::THeadlessLog(TEventLoop& loop, int fd) : FLoop(loop), FFd(fd), FAnsi(isatty(fd) == 1)
@@ -63,7 +73,7 @@ void THeadlessLog::Append(ByteView line)
     }
     if (FAnsi)
         FPending += FColour == clRed ? "\x1b[31m" : FColour == clBlue ? "\x1b[34m" : "\x1b[0m";
-    FPending += ShowLogEntry(line);
+    AppendShownLogEntry(FPending, line);
     if (FAnsi)
         FPending += "\x1b[0m";
     FPending += '\n';

@@ -38,3 +38,4 @@ private:
 // The UTF-8 text shown for a log entry: CR as a line break, other bytes below 32 as "{XX}"
 // (so a zero byte never cuts a line), code page 1250 decoded.
 std::string ShowLogEntry(ByteView entry);
+void AppendShownLogEntry(std::string& out, ByteView entry);

@@ -6,8 +6,15 @@ void FormatLogInto(ByteString& out, ByteView format, std::initializer_list<TLogA
 {
     auto next = args.begin();
     for (size_t i = 0; i < format.size(); ++i) {
-        char c = format[i];
-        if (c != '%' || i + 1 >= format.size()) {
+        size_t percent = format.find('%', i);
+        if (percent == ByteView::npos) {
+            out.append(format.substr(i));
+            return;
+        }
+        out.append(format.substr(i, percent - i));
+        i = percent;
+        char c = '%';
+        if (i + 1 >= format.size()) {
             out += c;
             continue;
         }
@@ -34,8 +41,10 @@ void FormatLogInto(ByteString& out, ByteView format, std::initializer_list<TLogA
             r = std::to_chars(digits, digits + sizeof digits, static_cast<int32_t>(arg.Number));
         else
             r = std::to_chars(digits, digits + sizeof digits, arg.Number, 16);
-        for (char* p = digits; p != r.ptr; ++p)
-            out += kind == 'x' && *p >= 'a' ? static_cast<char>(*p - 'a' + 'A') : *p;
+        if (kind == 'x')
+            for (char* p = digits; p != r.ptr; ++p)
+                *p = *p >= 'a' ? static_cast<char>(*p - 'a' + 'A') : *p;
+        out.append(digits, static_cast<size_t>(r.ptr - digits));
     }
 }
 

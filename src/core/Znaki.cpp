@@ -90,17 +90,25 @@ ByteString ToCp1250(std::string_view utf8)
     return out;
 }
 
+void AppendFromCp1250(std::string& out, ByteView cp1250)
+{
+    size_t i = 0;
+    while (i < cp1250.size()) {
+        size_t run = i;
+        while (run < cp1250.size() && static_cast<unsigned char>(cp1250[run]) < 0x80)
+            ++run;
+        out.append(cp1250.data() + i, run - i);  // ASCII is the same in both
+        if (run < cp1250.size())
+            AppendUtf8(out, HighHalf[static_cast<unsigned char>(cp1250[run]) - 0x80]);
+        i = run + 1;
+    }
+}
+
 std::string FromCp1250(ByteView cp1250)
 {
     std::string out;
     out.reserve(cp1250.size() + cp1250.size() / 4);
-    for (char ch : cp1250) {
-        auto b = static_cast<unsigned char>(ch);
-        if (b < 0x80)
-            out += ch;
-        else
-            AppendUtf8(out, HighHalf[b - 0x80]);
-    }
+    AppendFromCp1250(out, cp1250);
     return out;
 }
 

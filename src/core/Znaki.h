@@ -10,5 +10,6 @@ ByteString ToCp1250(std::string_view utf8);
 
 // Code page 1250 to UTF-8; the five unassigned bytes become U+FFFD.
 std::string FromCp1250(ByteView cp1250);
+void AppendFromCp1250(std::string& out, ByteView cp1250);
 
 }  // namespace Znaki

@@ -9,10 +9,9 @@ ByteString UInt32ToBytes(uint32_t value)
 
 void AppendUInt32(ByteString& out, uint32_t value)
 {
-    out += static_cast<char>(value & 0xFF);
-    out += static_cast<char>((value >> 8) & 0xFF);
-    out += static_cast<char>((value >> 16) & 0xFF);
-    out += static_cast<char>(value >> 24);
+    const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                           static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+    out.append(bytes, 4);
 }
 
 uint32_t BytesToUInt32(ByteView bytes)

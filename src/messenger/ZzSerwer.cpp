@@ -249,13 +249,20 @@ void SendPacket(TZzClient* client, uint32_t type, ByteView payload)
 {
     if (!client || client->State() != wsConnected)
         return;
-    // One reused buffer: the packet is queued whole by one call, so packets never interleave.
-    static thread_local ByteString packet;
-    packet.clear();
-    AppendUInt32(packet, type);
-    AppendUInt32(packet, static_cast<uint32_t>(payload.size()));
-    packet.append(payload);
-    client->SendString(packet);
+    // Header and payload go into the send queue one behind the other with nothing between them
+    // (one thread, no event in between), so packets never interleave; no copy of the payload
+    // is made on the way.
+    char header[PacketHeaderSize];
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<char>((type >> (8 * i)) & 0xFF);
+        header[4 + i] = static_cast<char>((payload.size() >> (8 * i)) & 0xFF);
+    }
+    if (payload.empty()) {
+        client->Send(header, PacketHeaderSize);
+    } else {
+        client->QueueString(ByteView(header, PacketHeaderSize));
+        client->SendString(payload);
+    }
     if (client->BufferedBytes() > MaxUnsentPerClient)
         client->Abort();
 }
