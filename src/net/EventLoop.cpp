@@ -273,13 +273,13 @@ void TEventLoop::UpdateWake()
             earliest = d.DueMs;
     if (earliest == TimerArmedFor)
         return;
-    itimerspec spec{};
+    itimerspec when{};
     if (earliest >= 0) {
         int64_t wait = std::max<int64_t>(earliest - MonotonicMs(), 1);
-        spec.it_value.tv_sec = wait / 1000;
-        spec.it_value.tv_nsec = (wait % 1000) * 1000000;
+        when.it_value.tv_sec = wait / 1000;
+        when.it_value.tv_nsec = (wait % 1000) * 1000000;
     }
-    timerfd_settime(TimerFd, 0, &spec, nullptr);
+    timerfd_settime(TimerFd, 0, &when, nullptr);
     TimerArmedFor = earliest;
 }
 
