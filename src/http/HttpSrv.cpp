@@ -388,10 +388,7 @@ void THttpServer::SetPort(const std::string& value)
     if (value == FPort)
         return;
     FPort = value;
-    if (FWSocketServer && FWSocketServer->State() == wsListening) {
-        FWSocketServer->Close();
-        Start();
-    }
+    ListenAgain();
 }
 
 void THttpServer::SetAddr(const std::string& value)
@@ -399,6 +396,11 @@ void THttpServer::SetAddr(const std::string& value)
     if (value == FAddr)
         return;
     FAddr = value;
+    ListenAgain();
+}
+
+void THttpServer::ListenAgain()
+{
     if (FWSocketServer && FWSocketServer->State() == wsListening) {
         FWSocketServer->Close();
         Start();

@@ -57,7 +57,6 @@ public:
     void SendStream();
     void SendNextChunk();
     void Send404();
-    bool DocumentStreamOpen() const { return FDocumentStream >= 0; }
 
 protected:
     void Dispatch(TMessage& msg) override;
@@ -118,6 +117,7 @@ public:
 
 private:
     void SetUpConnection(THttpConnection* c, uint16_t error);
+    void ListenAgain();  // after Port or Addr changed while listening
 
     TEventLoop& FLoop;
     std::unique_ptr<TWSocketServer> FWSocketServer;

@@ -107,10 +107,6 @@ public:
     void ProcessEvents(int timeoutMs);
     void Run();
     void Quit() { Quitting = true; }
-    bool IsQuitting() const { return Quitting; }
-    void ResetQuit() { Quitting = false; }
-
-    size_t QueuedCount() const { return Queue.size(); }
 
 private:
     struct TQueued {

@@ -593,9 +593,7 @@ int TCustomWSocket::Send(const void* data, int len)
     // What is sent during a round leaves at its end, together; a long queue goes at once, and
     // so does a zero-length Send, which asks for exactly that push.
     if (FBufferedBytes > FlushAtOnce || len <= 0) {
-        TryToSend();
-        if (FAllSent && FHSocket != INVALID_SOCKET)
-            PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_WRITE, 0));
+        PushQueue();
     } else if (!FFlushRequested) {
         FFlushRequested = true;
         FLoop.RequestFlush(FEndpoint);
@@ -609,13 +607,18 @@ void TCustomWSocket::Flush()
     if (FState != wsConnected || FAllSent)
         return;
     try {
-        TryToSend();
-        // OnDataSent comes from the loop, after the caller's handler has returned.
-        if (FAllSent && FHSocket != INVALID_SOCKET)
-            PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_WRITE, 0));
+        PushQueue();
     } catch (const std::exception& e) {
         HandleBgException(e);
     }
+}
+
+void TCustomWSocket::PushQueue()
+{
+    TryToSend();
+    // OnDataSent comes from the loop, after the caller's handler has returned.
+    if (FAllSent && FHSocket != INVALID_SOCKET)
+        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_WRITE, 0));
 }
 
 int TCustomWSocket::SendString(ByteView str)

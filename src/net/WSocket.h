@@ -159,6 +159,7 @@ protected:
     void RaiseException(const std::string& message);
     void InternalClose(bool shutdown, uint16_t error);
     void TryToSend();
+    void PushQueue();  // TryToSend, then the posted write notification when all has gone
     void SetLingerOption();
     void AssignDefaultValue();
     void PutDataInSendBuffer(const void* data, int len);
@@ -216,7 +217,6 @@ public:
 
     int Receive(void* buffer, int bufferSize) override;
     int RcvdCount() override;
-    int LineLength() const { return FLineLength; }
     int BufferedCount() const { return FRcvCnt; }
 
 protected:

@@ -22,7 +22,6 @@ public:
     std::string PeerAddr() override { return FPeerAddr; }
     std::string PeerPort() override { return FPeerPort; }
     void SendBanner();
-    bool ClosedNotified() const { return FClosedNotified; }
     // Tells the server, once, that this client is done; the server frees it from the loop.
     void NotifyServerClosed();
 
