@@ -18,34 +18,34 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
     switch (code) {
     case stLogout:
     case stLogoutAlt:
-        Log(t.WylogujMnie, {sender->UserNumber, length});
+        Log(t.WylogujMnie, {sender->UserNumber(), length});
         sender->Close();  // the object stays listed until this packet has been handled
         break;
     case stAvailable:
     case stAvailableAlt:
-        Log(t.JestemDostepny, {sender->UserNumber, length});
+        Log(t.JestemDostepny, {sender->UserNumber(), length});
         break;
     case stBusy:
     case stBusyAlt:
-        Log(t.JestemZajety, {sender->UserNumber, length});
+        Log(t.JestemZajety, {sender->UserNumber(), length});
         break;
     case stHidden:
     case stHiddenAlt:
         shown = code == stHidden ? stLogout : stLogoutAlt;
-        Log(t.UkryjMnie, {sender->UserNumber, length});
+        Log(t.UkryjMnie, {sender->UserNumber(), length});
         break;
     default:
         break;
     }
 
     ByteString change;
-    AppendContactStatusEntry(change, sender->UserNumber, static_cast<uint8_t>(shown & 0xFF));
+    AppendContactStatusEntry(change, sender->UserNumber(), static_cast<uint8_t>(shown & 0xFF));
     change.append(description);
     int count = Serwer.ClientCount();
     for (int i = 0; i < count; ++i) {
         TZzClient* c = Serwer.Client(i);
-        if (c && c->UserNumber != sender->UserNumber)
+        if (c && c->UserNumber() != sender->UserNumber())
             SendPacket(c, spStatusChange, change);
     }
-    Log(t.ZmienilStatus, {sender->UserNumber, sender->Status, EscapeControlBytes(payload), length});
+    Log(t.ZmienilStatus, {sender->UserNumber(), sender->Status, EscapeControlBytes(payload), length});
 }
