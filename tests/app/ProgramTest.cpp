@@ -191,6 +191,38 @@ TEST(Program, BadOptionIsOneLineAndExitStatusTwo)
     EXPECT_EQ(program.Stdout, "");
 }
 
+TEST(Program, LoginTimeoutClosesWhoDoesNotLogInAndKeepsWhoDid)
+{
+    int port = FreePort();
+    TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", std::to_string(FreePort()),
+                      "--login-timeout", "1"});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+    TZzPeer anonymous, five;
+    ASSERT_TRUE(Connected(anonymous, port));
+    ASSERT_TRUE(Connected(five, port));
+    ASSERT_TRUE(five.Login(5));
+    int64_t start = MonotonicMs();
+    EXPECT_TRUE(anonymous.WaitClosed(5000));
+    EXPECT_GE(MonotonicMs() - start, 500);
+    EXPECT_TRUE(five.ReadFor(1200).empty());  // quiet, logged in, past the deadline: still here
+    five.SendPacket(cpSendMessage, U32(5) + U32(1) + U32(0) + ByteString("me\0", 3));
+    EXPECT_EQ(BytesToUInt32(five.ReadPacket().Payload), ackRelayed);
+    EXPECT_EQ(five.ReadPacket().Type, spMessage);
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stderr, "");
+}
+
+TEST(Program, BadLoginTimeoutIsOneLineAndExitStatusTwo)
+{
+    for (std::string bad : {"-5", "soon", "1000001"}) {
+        TProgram program({"--headless", "--messenger-port", std::to_string(FreePort()), "--login-timeout", bad});
+        EXPECT_EQ(program.Wait(), 2);
+        EXPECT_EQ(program.Stderr,
+                  "trelubki-serwer: --login-timeout: '" + bad + "' is not a number of seconds (0-1000000)\n");
+        EXPECT_EQ(program.Stdout, "");
+    }
+}
+
 TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
 {
     TWSocket holder;
