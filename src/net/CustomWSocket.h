@@ -1,0 +1,218 @@
+#pragma once
+// The non-blocking TCP socket on which both servers stand. It never waits inside a call: the
+// event loop's messages become its events (session available, session closed, data available,
+// data sent), raised from the one thread that runs the loop. Sent bytes go through a queue of
+// fixed 1514-byte blocks, so a caller hands over any amount at once and hears later, through
+// OnDataSent, that all of it has gone.
+//
+// Who owns what:
+// - the socket owns its descriptor, its send queue and its loop endpoint; the descriptor is
+//   closed by Close, Abort or the destructor, the endpoint (with whatever is still queued for
+//   it) released by the destructor;
+// - what Send takes is the socket's: it leaves at the end of the loop's round, together with
+//   the round's other sends (at once past FlushAtOnce); Close, Abort, CloseLater and the
+//   destructor hand it over first, as if it had gone out at once;
+// - the owner of the object (a server, or the program) owns the handlers' targets and decides
+//   when the object is destroyed; it must not destroy it from inside one of its own events (a
+//   server frees its clients from a posted notification for that reason).
+//
+// When a call is safe:
+// - everything runs on the loop's thread; nothing here is thread-safe;
+// - every operation may be called from inside any of the socket's own events, including Close,
+//   Abort and CloseLater; a call that ends the session raises OnSessionClosed itself, at most
+//   once per session;
+// - events are raised only from the loop's dispatch of this socket's messages, from the round's
+//   flush, or from inside an operation the caller made; no event is raised while the object is
+//   being destroyed;
+// - one readiness notification reads at most ReadShare bytes of a connection (a close
+//   notification included); the loop reports the rest in a later round, in order.
+//
+// Where it lives: the state machine, properties and message dispatch in WSocketState.cpp, the
+// receive loop in WSocketReceive.cpp, the send queue and round flush in WSocketSend.cpp, the
+// close paths in WSocketClose.cpp, listening and adopting in WSocketListen.cpp.
+#include <netinet/in.h>
+
+#include <climits>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/ByteString.h"
+#include "net/EventLoop.h"
+#include "net/WSockbuf.h"
+#include "net/WSocketNames.h"
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+
+enum TWSocketOption { wsoNoReceiveLoop };
+using TWSocketOptions = uint32_t;  // a set of TWSocketOption, one bit each
+inline constexpr TWSocketOptions OptionBit(TWSocketOption o) { return 1u << o; }
+
+using TSocket = int;
+inline constexpr TSocket INVALID_SOCKET = -1;
+
+class TCustomWSocket;
+using TSessionEvent = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSendData = std::function<void(TCustomWSocket* Sender, int BytesSent)>;
+using TChangeState = std::function<void(TCustomWSocket* Sender, TSocketState OldState, TSocketState NewState)>;
+using TNotifyEvent = std::function<void(TCustomWSocket* Sender)>;
+using TBgExceptionEvent = std::function<void(TCustomWSocket* Sender, const std::exception& E, bool& CanClose)>;
+
+class TCustomWSocket : public TNotificationTarget {
+public:
+    explicit TCustomWSocket(TEventLoop& loop = TEventLoop::Default());
+    ~TCustomWSocket() override;
+    TCustomWSocket(const TCustomWSocket&) = delete;
+    TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+    std::string Name;  // the component name
+
+    // Properties. Writes that the state forbids are reported through the error path.
+    const std::string& GetAddr() const { return FAddrStr; }
+    void SetAddr(const std::string& value);
+    const std::string& GetPort() const { return FPortStr; }
+    void SetPort(const std::string& value);
+    const std::string& GetProto() const { return FProtoStr; }
+    void SetProto(const std::string& value);
+    const std::string& GetLocalAddr() const { return FLocalAddr; }
+    void SetLocalAddr(const std::string& value);
+    const std::string& GetLocalPort() const { return FLocalPort; }
+    void SetLocalPort(const std::string& value);
+    TSocketState State() const { return FState; }
+    virtual std::string PeerAddr();
+    virtual std::string PeerPort();
+    virtual int RcvdCount();
+    int ReadCount() const { return FReadCount; }
+    int LastError() const { return FLastError; }
+    bool SendQueueEmpty() const { return FAllSent; }
+    TSocketLingerOnOff LingerOnOff = wsLingerOn;
+    int LingerTimeout = 0;
+    TSocketSendFlags GetSendFlags() const { return FSendFlags; }
+    void SetSendFlags(int value);
+    TWSocketOptions ComponentOptions = 0;
+    bool MultiThreaded = false;
+    TSocket Handle() const { return FHSocket; }
+    size_t BufferedBytes() const { return FBufferedBytes; }  // queued, not yet handed to the network
+    TEventLoop& Loop() const { return FLoop; }
+
+    // Events; an unassigned one is skipped.
+    TSessionEvent OnSessionAvailable;
+    TSessionEvent OnSessionClosed;
+    TSessionEvent OnDataAvailable;
+    TSessionEvent OnDataSent;
+    TSessionEvent OnSessionConnected;
+    TSendData OnSendData;
+    TChangeState OnChangeState;
+    TNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+    // Operations; none of them waits for the network.
+    virtual void Listen();
+    virtual TSocket Accept();
+    virtual void Dup(TSocket newHSocket);
+    int Send(const void* data, int len);
+    int SendString(ByteView str);
+    void QueueString(ByteView str);
+    virtual int Receive(void* buffer, int bufferSize);
+    // Reads what is waiting (in line mode: the pending line), at most maxBytes.
+    ByteString ReceiveString(int maxBytes = INT_MAX);
+    void Close();
+    virtual void Abort();
+    void CloseLater();
+    void Shutdown(int how);
+    void Pause() { FPaused = true; }
+    void Resume() { FPaused = false; }
+    // Posts the test notification whose handling raises "Test exception in WSocket".
+    void PostTestException();
+    void PostMessageToSelf(uint32_t msg, uintptr_t wparam = 0, intptr_t lparam = 0);
+
+    // Bytes one connection reads per readiness notification before the others get their turn.
+    static constexpr int ReadShare = 16 * 1024;
+    // A queue this long goes out at once instead of at the end of the round.
+    static constexpr size_t FlushAtOnce = 16 * 1024;
+
+protected:
+    void WndProc(TMessage& msg) override;
+    void Flush() override;
+    virtual void Dispatch(TMessage& msg);  // a layer handles its numbers and passes on the rest
+    void HandleBgException(const std::exception& e);
+
+    // Steps of a readiness message, in the order they run.
+    virtual void DoFdRead(uint16_t error);
+    virtual void DoFdWrite(uint16_t error);
+    virtual void DoFdAccept(uint16_t error);
+    virtual void DoFdClose(uint16_t error);
+
+    // Returns true when it stopped with data waiting because this notification's share of
+    // bytes (ReadShare) was used up.
+    bool ReceiveLoop(uint16_t error, TWSocketOptions options);
+    // Data-available step of the receive loop; returns whether the data was taken care of.
+    virtual bool TriggerDataAvailable(uint16_t error);
+    virtual void TriggerSessionClosed(uint16_t error);
+    // The error report dropped the handle (10054, 10057): no session-closed event follows.
+    virtual void SessionDropped() {}
+
+    void ChangeState(TSocketState newState);
+    void SocketError(const std::string& tag, int code);  // Windows Sockets code
+    void SocketErrorFromErrno(const std::string& tag);
+    void RaiseException(const std::string& message);
+    void InternalClose(bool shutdown, uint16_t error);
+    void TryToSend();
+    void PushQueue();  // TryToSend, then the posted write notification when all has gone
+    // What Send queued in this round would have gone out at once: every path that ends the
+    // session or defers its end hands it over first (no event of its own while destroying).
+    void PushRound();
+    void SetLingerOption();
+    void AssignDefaultValue();
+    void PutDataInSendBuffer(const void* data, int len);
+    void DeleteBufferedData();
+    int PlainReceive(void* buffer, int bufferSize);
+    bool Destroying() const { return FDestroying; }
+    void BeginDestroy();
+
+    TEventLoop& FLoop;
+    TEventLoop::TEndpoint FEndpoint;
+    TSocket FHSocket = INVALID_SOCKET;
+    TSocketState FState = wsClosed;
+
+private:
+    void ResolveForListen();
+
+    int FAddrFamily = AF_INET;
+    int FSocketType = 1;
+    int FProtoNumber = 6;
+    std::string FAddrStr, FPortStr, FProtoStr;
+    bool FAddrAssigned = false, FAddrResolved = false;
+    bool FPortAssigned = false, FPortResolved = false;
+    bool FProtoAssigned = false, FProtoResolved = false;
+    std::string FLocalAddr = "0.0.0.0";
+    std::string FLocalPort = "0";
+    sockaddr_in FSin{};
+    bool FAllSent = true;
+    bool FPaused = false;
+    int FReadCount = 0;
+    bool FCloseInvoked = false;
+    int FLastError = 0;
+    std::deque<std::unique_ptr<TBuffer>> FBufList;
+    int32_t FBufSize = DefaultBufSize;
+    size_t FBufferedBytes = 0;
+    TSocketSendFlags FSendFlags = wsSendNormal;
+    bool FDestroying = false;
+    bool FFlushRequested = false;
+};

@@ -1,0 +1,115 @@
+// The close paths: the destructor, Close (graceful, after what this round queued), Abort
+// (at once, no linger) and CloseLater (from the loop).
+#include "net/CustomWSocket.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "net/WinSockErrors.h"
+
+TCustomWSocket::~TCustomWSocket()
+{
+    BeginDestroy();
+    if (FState != wsClosed || FHSocket != INVALID_SOCKET) {
+        try {
+            Close();
+        } catch (...) {
+        }
+    }
+    if (FHSocket != INVALID_SOCKET) {
+        FLoop.AsyncSelect(FHSocket, 0, 0);
+        ::close(FHSocket);
+    }
+    FLoop.ReleaseEndpoint(FEndpoint);
+}
+
+void TCustomWSocket::BeginDestroy()
+{
+    // From here on no event is raised: the owners of the handlers may be going away too.
+    FDestroying = true;
+}
+
+// --- closing ---------------------------------------------------------------------------------
+
+void TCustomWSocket::InternalClose(bool shutdown, uint16_t error)
+{
+    if (FHSocket != INVALID_SOCKET) {
+        if (FState == wsClosed)
+            return;
+        if (shutdown)
+            ::shutdown(FHSocket, SHUT_WR);
+        TSocket handle = FHSocket;
+        FLoop.AsyncSelect(handle, 0, 0);
+        FHSocket = INVALID_SOCKET;
+        if (::close(handle) != 0 && errno != EINTR) {
+            // The descriptor is released whatever close reports; only the state stays.
+            FLastError = WinSockError(errno);
+            SocketError("Disconnect (closesocket)", FLastError);
+            return;
+        }
+        ChangeState(wsClosed);
+        if (!FDestroying && !FCloseInvoked) {
+            FCloseInvoked = true;
+            TriggerSessionClosed(error);
+        }
+        try {
+            AssignDefaultValue();
+        } catch (...) {
+        }
+    } else if (FState != wsClosed) {
+        ChangeState(wsClosed);
+        AssignDefaultValue();
+    }
+}
+
+void TCustomWSocket::Close()
+{
+    PushRound();
+    InternalClose(true, 0);
+}
+
+void TCustomWSocket::Abort()
+{
+    // Only what Send could not have handed over at once is dropped.
+    PushRound();
+    DeleteBufferedData();
+    if (FState == wsConnected && FProtoNumber == IPPROTO_TCP) {
+        LingerOnOff = wsLingerOff;
+        SetLingerOption();
+    }
+    InternalClose(false, 0);
+}
+
+void TCustomWSocket::CloseLater()
+{
+    // The write notification of this round's sends must be queued ahead of the close, so that
+    // OnDataSent comes first, as it did when Send pushed at once.
+    if (FFlushRequested && FState == wsConnected && FHSocket != INVALID_SOCKET) {
+        FFlushRequested = false;
+        PushQueue();
+    }
+    PostMessageToSelf(WM_CLOSE_DELAYED);
+}
+
+void TCustomWSocket::Shutdown(int how)
+{
+    if (FHSocket != INVALID_SOCKET)
+        ::shutdown(FHSocket, how);
+}
+
+void TCustomWSocket::SetLingerOption()
+{
+    if (LingerOnOff == wsLingerNoSet)
+        return;
+    if (FHSocket == INVALID_SOCKET) {
+        RaiseException("Cannot set linger option at this time");
+        return;
+    }
+    linger li{};
+    li.l_onoff = static_cast<uint16_t>(LingerOnOff);
+    li.l_linger = static_cast<uint16_t>(LingerTimeout);
+    if (setsockopt(FHSocket, SOL_SOCKET, SO_LINGER, &li, sizeof li) != 0)
+        SocketErrorFromErrno("setsockopt(SO_LINGER)");
+}

@@ -1,0 +1,134 @@
+// Listening for connections and adopting an accepted one.
+#include "net/CustomWSocket.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "net/WinSockErrors.h"
+
+// --- listening and adopting ------------------------------------------------------------------
+
+void TCustomWSocket::ResolveForListen()
+{
+    if (!FProtoResolved) {
+        FProtoNumber = WSocketResolveProto(FProtoStr);
+        FSocketType = FProtoNumber == IPPROTO_UDP ? 2 : 1;
+        FProtoResolved = true;
+    }
+    if (!FPortResolved) {
+        FSin.sin_port = htons(WSocketResolvePort(FPortStr, FProtoStr));
+        FPortResolved = true;
+    }
+    if (!FAddrResolved) {
+        FSin.sin_addr.s_addr = WSocketResolveHost(FAddrStr);
+        FAddrResolved = true;
+    }
+}
+
+void TCustomWSocket::Listen()
+{
+    if (!FPortAssigned) {
+        SocketError("listen: port not assigned", WSAEINVAL);
+        return;
+    }
+    if (!FProtoAssigned) {
+        SocketError("listen: protocol not assigned", WSAEINVAL);
+        return;
+    }
+    if (!FAddrAssigned) {
+        SocketError("listen: address not assigned", WSAEINVAL);
+        return;
+    }
+    try {
+        ResolveForListen();
+    } catch (const ESocketException& e) {
+        RaiseException(std::string("listen: ") + e.what());
+        return;
+    }
+    DeleteBufferedData();
+
+    int type = (FSocketType == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
+    TSocket s = ::socket(FAddrFamily, type, FProtoNumber);
+    if (s < 0) {
+        SocketErrorFromErrno("socket");
+        return;
+    }
+    // Without it a restart soon after clients were connected could not bind the port again
+    // while their old connections wait out TIME_WAIT; a port another socket listens on is
+    // still refused.
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&FSin), sizeof FSin) != 0) {
+        int code = WinSockError(errno);
+        ::close(s);
+        SocketError("Bind", code);
+        return;
+    }
+    FHSocket = s;
+    ChangeState(wsBound);
+    if (FSocketType == 2) {
+        ChangeState(wsListening);
+        ChangeState(wsConnected);
+        if (OnSessionConnected)
+            OnSessionConnected(this, 0);
+    } else {
+        // Five was all the old socket library allowed; here a burst of clients connecting at
+        // once would have its SYNs dropped and wait seconds for the retry.
+        if (::listen(FHSocket, SOMAXCONN) != 0) {
+            SocketErrorFromErrno("Listen");
+            return;
+        }
+        ChangeState(wsListening);
+    }
+    if (int e = FLoop.AsyncSelect(FHSocket, FEndpoint, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE); e != 0)
+        SocketError("WSAASyncSelect", WinSockError(e));
+}
+
+TSocket TCustomWSocket::Accept()
+{
+    if (FState != wsListening) {
+        SocketError("not a listening socket", WSAEINVAL);
+        return INVALID_SOCKET;
+    }
+    TSocket s = ::accept4(FHSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (s < 0) {
+        int e = errno;
+        // The connection keeps waiting: stop asking for a while rather than spin on it.
+        if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM)
+            FLoop.SnoozeAccept(FHSocket, 100);
+        SocketError("Accept", WinSockError(e));
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void TCustomWSocket::Dup(TSocket newHSocket)
+{
+    // Descriptor 0 is a valid socket here when standard input is closed.
+    if (newHSocket < 0) {
+        SocketError("Dup", WSAEINVAL);
+        return;
+    }
+    if (FState != wsClosed) {
+        if (FHSocket != INVALID_SOCKET) {
+            FLoop.AsyncSelect(FHSocket, 0, 0);
+            TSocket old = FHSocket;
+            FHSocket = INVALID_SOCKET;
+            if (::close(old) != 0 && errno != EINTR) {
+                SocketErrorFromErrno("Dup (closesocket)");
+                return;
+            }
+        }
+        ChangeState(wsClosed);
+    }
+    FHSocket = newHSocket;
+    SetLingerOption();
+    if (int e = FLoop.AsyncSelect(FHSocket, FEndpoint, FD_READ | FD_WRITE | FD_CLOSE | FD_CONNECT); e != 0) {
+        SocketError("WSAAsyncSelect", WinSockError(e));
+        return;
+    }
+    ChangeState(wsConnected);
+}

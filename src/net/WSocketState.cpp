@@ -1,0 +1,279 @@
+// The socket's state machine, its properties and the dispatch of the loop's messages to the
+// steps of a readiness notification (see WSocketReceive, WSocketSend, WSocketClose).
+#include "net/CustomWSocket.h"
+
+#include <arpa/inet.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "net/WinSockErrors.h"
+
+TCustomWSocket::TCustomWSocket(TEventLoop& loop) : FLoop(loop)
+{
+    FEndpoint = FLoop.AllocateEndpoint(this);
+    AssignDefaultValue();
+}
+
+void TCustomWSocket::AssignDefaultValue()
+{
+    FHSocket = INVALID_SOCKET;
+    FState = wsClosed;
+    FAddrFamily = AF_INET;
+    FSocketType = 1;
+    FProtoNumber = 6;
+    FProtoStr = "tcp";
+    FProtoAssigned = true;
+    FProtoResolved = false;
+    FAddrAssigned = FAddrResolved = false;
+    FPortAssigned = FPortResolved = false;
+    FLocalAddr = "0.0.0.0";
+    FLocalPort = "0";
+    FSin = sockaddr_in{};
+    FSin.sin_family = AF_INET;
+    LingerOnOff = wsLingerOn;
+    LingerTimeout = 0;
+    FAllSent = true;
+    FPaused = false;
+    FReadCount = 0;
+    FCloseInvoked = false;
+}
+
+void TCustomWSocket::ChangeState(TSocketState newState)
+{
+    TSocketState old = FState;
+    FState = newState;
+    if (OnChangeState && !FDestroying)
+        OnChangeState(this, old, newState);
+}
+
+void TCustomWSocket::RaiseException(const std::string& message)
+{
+    if (OnError && !FDestroying) {
+        OnError(this);
+        return;
+    }
+    throw ESocketException(message);
+}
+
+void TCustomWSocket::SocketError(const std::string& tag, int code)
+{
+    std::string message = SocketErrorMessage(code, tag);
+    if (code == WSAECONNRESET || code == WSAENOTCONN) {
+        if (FHSocket != INVALID_SOCKET) {
+            FLoop.AsyncSelect(FHSocket, 0, 0);
+            ::close(FHSocket);
+        }
+        FHSocket = INVALID_SOCKET;
+        ChangeState(wsClosed);
+        SessionDropped();
+    }
+    FLastError = code;
+    RaiseException(message);
+}
+
+void TCustomWSocket::SocketErrorFromErrno(const std::string& tag)
+{
+    SocketError(tag, WinSockError(errno));
+}
+
+// --- properties ------------------------------------------------------------------------------
+
+void TCustomWSocket::SetAddr(const std::string& value)
+{
+    if (FState != wsClosed) {
+        RaiseException("Cannot change Addr if not closed");
+        return;
+    }
+    std::string v = TrimText(value);
+    if (v == FAddrStr && FAddrAssigned)
+        return;
+    FAddrStr = v;
+    FAddrAssigned = !v.empty();
+    FAddrResolved = false;
+}
+
+void TCustomWSocket::SetPort(const std::string& value)
+{
+    if (FState != wsClosed) {
+        RaiseException("Cannot change Port if not closed");
+        return;
+    }
+    std::string v = TrimText(value);
+    if (v == FPortStr && FPortAssigned)
+        return;
+    FPortStr = v;
+    FPortAssigned = !v.empty();
+    FPortResolved = false;
+}
+
+void TCustomWSocket::SetProto(const std::string& value)
+{
+    if (FState != wsClosed) {
+        RaiseException("Cannot change Proto if not closed");
+        return;
+    }
+    std::string v = TrimText(value);
+    if (v == FProtoStr && FProtoAssigned)
+        return;
+    FProtoStr = v;
+    FProtoAssigned = !v.empty();
+    FProtoResolved = false;
+}
+
+void TCustomWSocket::SetLocalAddr(const std::string& value)
+{
+    if (FState != wsClosed) {
+        RaiseException("Cannot change LocalAddr if not closed");
+        return;
+    }
+    in_addr a{};
+    if (!WSocketParseDotted(value.empty() ? "0.0.0.0" : value, a.s_addr)) {
+        RaiseException("SetLocalAddr(): Invalid IP address");
+        return;
+    }
+    char text[INET_ADDRSTRLEN];
+    FLocalAddr = inet_ntop(AF_INET, &a, text, sizeof text);
+}
+
+void TCustomWSocket::SetLocalPort(const std::string& value)
+{
+    if (FState != wsClosed) {
+        RaiseException("Cannot change LocalPort if not closed");
+        return;
+    }
+    FLocalPort = value;
+}
+
+void TCustomWSocket::SetSendFlags(int value)
+{
+    if (value != wsSendNormal && value != wsSendUrgent) {
+        RaiseException("Invalid SendFlags");
+        return;
+    }
+    FSendFlags = static_cast<TSocketSendFlags>(value);
+}
+
+std::string TCustomWSocket::PeerAddr()
+{
+    if (FState != wsConnected)
+        return "error";
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (getpeername(FHSocket, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
+        SocketErrorFromErrno("GetPeerName");
+        return "error";
+    }
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text);
+}
+
+std::string TCustomWSocket::PeerPort()
+{
+    if (FState != wsConnected)
+        return "error";
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (getpeername(FHSocket, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
+        SocketErrorFromErrno("GetPeerPort");
+        return "error";
+    }
+    return std::to_string(ntohs(sin.sin_port));
+}
+
+int TCustomWSocket::RcvdCount()
+{
+    int count = 0;
+    if (ioctl(FHSocket, FIONREAD, &count) != 0) {
+        SocketErrorFromErrno("ioctlSocket");
+        return -1;
+    }
+    return count;
+}
+
+// --- notifications ---------------------------------------------------------------------------
+
+void TCustomWSocket::PostMessageToSelf(uint32_t msg, uintptr_t wparam, intptr_t lparam)
+{
+    TMessage m;
+    m.Msg = msg;
+    m.WParam = wparam;
+    m.LParam = lparam;
+    FLoop.Post(FEndpoint, m);
+}
+
+void TCustomWSocket::PostTestException()
+{
+    PostMessageToSelf(WM_TRIGGER_EXCEPTION);
+}
+
+void TCustomWSocket::WndProc(TMessage& msg)
+{
+    try {
+        Dispatch(msg);
+    } catch (const std::exception& e) {
+        HandleBgException(e);
+    }
+}
+
+void TCustomWSocket::HandleBgException(const std::exception& e)
+{
+    bool canClose = true;
+    if (OnBgException) {
+        try {
+            OnBgException(this, e, canClose);
+        } catch (...) {
+        }
+    }
+    if (canClose) {
+        try {
+            Abort();
+        } catch (...) {
+        }
+    }
+}
+
+void TCustomWSocket::Dispatch(TMessage& msg)
+{
+    switch (msg.Msg) {
+    case WM_ASYNCSELECT: {
+        TSocket handle = static_cast<TSocket>(msg.WParam);
+        if (handle != FHSocket || handle == INVALID_SOCKET || FPaused)
+            return;
+        uint32_t bits = static_cast<uint32_t>(msg.LParam) & 0xFFFF;
+        auto error = static_cast<uint16_t>(static_cast<uint32_t>(msg.LParam) >> 16);
+        // Each step may close the session; the bits left belong to it, not to what follows.
+        if ((bits & FD_CONNECT) && FHSocket == handle) {
+            ChangeState(wsConnected);
+            if (OnSessionConnected)
+                OnSessionConnected(this, error);
+            if (error != 0 && FState != wsClosed)
+                Close();
+        }
+        if ((bits & FD_READ) && FHSocket == handle)
+            DoFdRead(error);
+        if ((bits & FD_WRITE) && FHSocket == handle)
+            DoFdWrite(error);
+        if ((bits & FD_ACCEPT) && FHSocket == handle)
+            DoFdAccept(error);
+        if ((bits & FD_CLOSE) && FHSocket == handle)
+            DoFdClose(error);
+        return;
+    }
+    case WM_CLOSE_DELAYED:
+        Close();
+        return;
+    case WM_TRIGGER_EXCEPTION:
+        throw ESocketException("Test exception in WSocket");
+    default:
+        return;
+    }
+}
+
+void TCustomWSocket::DoFdAccept(uint16_t error)
+{
+    if (OnSessionAvailable)
+        OnSessionAvailable(this, error);
+}
