@@ -66,6 +66,8 @@ std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& op
         } else if (arg == "--doc-dir") {
             if (!takeValue())
                 return "--doc-dir needs a directory";
+            if (value.empty())  // "" would make every request path absolute
+                return "--doc-dir: the directory name is empty";
             options.DocDir = value;
         } else {
             return "unknown option '" + std::string(argv[i]) + "' (see --help)";

@@ -38,4 +38,7 @@ TEST(CommandLine, BadOptionsAndPortsAreRefused)
     EXPECT_EQ(Parse({"--messenger-port", "80x"}, o), "--messenger-port: '80x' is not a port number (1-65535)");
     EXPECT_EQ(Parse({"--messenger-port"}, o), "--messenger-port needs a port number");
     EXPECT_EQ(Parse({"--headless=yes"}, o), "unknown option '--headless=yes' (see --help)");
+    EXPECT_EQ(Parse({"--doc-dir", ""}, o), "--doc-dir: the directory name is empty");
+    EXPECT_EQ(Parse({"--doc-dir="}, o), "--doc-dir: the directory name is empty");
+    EXPECT_FALSE(o.DocDir.has_value());
 }
