@@ -15,17 +15,36 @@ bool ParsePort(const std::string& text, int& port)
     return true;
 }
 
+// The longest time limit taken: a day.
+constexpr int MaxHttpTimeoutSeconds = 24 * 60 * 60;
+
+bool ParseHttpTimeout(const std::string& text, int& seconds)
+{
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 ||
+        value > MaxHttpTimeoutSeconds)
+        return false;
+    seconds = value;
+    return true;
+}
+
 }  // namespace
 
 std::string UsageText()
 {
     return "usage: trelubki-serwer [--headless] [--messenger-port N] [--http-port N]\n"
-           "                       [--address TEXT] [--doc-dir DIR] [--help] [--version]\n"
+           "                       [--address TEXT] [--doc-dir DIR] [--http-timeout SECONDS]\n"
+           "                       [--help] [--version]\n"
            "  --headless           no window; the activity log goes to standard output\n"
            "  --messenger-port N   messenger service port (default 8074)\n"
            "  --http-port N        bootstrap HTTP service port (default 80)\n"
            "  --address TEXT       address announced to clients for this run (not stored)\n"
-           "  --doc-dir DIR        document directory of the HTTP service\n";
+           "  --doc-dir DIR        document directory of the HTTP service\n"
+           "  --http-timeout SECONDS\n"
+           "                       close an HTTP connection that has not sent a complete request\n"
+           "                       this long after connecting or after its last reply\n"
+           "                       (default 30; 0: never)\n";
 }
 
 std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& options)
@@ -69,6 +88,12 @@ std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& op
             if (value.empty())  // "" would make every request path absolute
                 return "--doc-dir: the directory name is empty";
             options.DocDir = value;
+        } else if (arg == "--http-timeout") {
+            if (!takeValue())
+                return "--http-timeout needs a number of seconds";
+            if (!ParseHttpTimeout(value, options.HttpTimeoutSeconds))
+                return "--http-timeout: '" + value + "' is not a number of seconds (0-" +
+                       std::to_string(MaxHttpTimeoutSeconds) + ")";
         } else {
             return "unknown option '" + std::string(argv[i]) + "' (see --help)";
         }

@@ -10,6 +10,7 @@ struct TCommandLine {
     int HttpPort = 80;
     std::optional<std::string> Address;  // announced for this run only, not stored
     std::optional<std::string> DocDir;
+    int HttpTimeoutSeconds = 30;  // 0: an HTTP connection may wait for its request for ever
     bool Help = false;
     bool Version = false;
 };

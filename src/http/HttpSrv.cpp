@@ -134,6 +134,14 @@ THttpConnection::THttpConnection(TCustomWSocketServer* owner) : TWSocketClient(o
 THttpConnection::~THttpConnection()
 {
     CloseDocumentStream();
+    if (FRequestClock)
+        FRequestClock->Remove(FRequestClockSlot);
+}
+
+void THttpConnection::RestartRequestClock()
+{
+    if (FRequestClock)
+        FRequestClock->Restart(FRequestClockSlot);
 }
 
 bool THttpConnection::KeepAlive() const
@@ -152,6 +160,7 @@ void THttpConnection::Dispatch(TMessage& msg)
 {
     if (msg.Msg == DocumentDoneMessage) {
         RequestState = StateRequestLine;
+        RestartRequestClock();
         if (!KeepAlive())
             CloseLater();
         return;
@@ -163,6 +172,7 @@ void THttpConnection::ConnectionDataAvailable(uint16_t error)
 {
     if (RequestState == StateBody) {
         if (AcceptingBody && OnPostedData) {
+            RestartRequestClock();  // a body being taken in is a request still in progress
             OnPostedData(this, error);
             return;
         }
@@ -191,6 +201,9 @@ void THttpConnection::ConnectionDataAvailable(uint16_t error)
     }
     if (CurrentLine.empty()) {
         RequestState = StateBody;
+        // The reply is written while the request is dispatched (or its transfer starts there):
+        // from here the clock measures the time since the last reply.
+        RestartRequestClock();
         ProcessRequest();
         return;
     }
@@ -392,6 +405,7 @@ void THttpConnection::SendNextChunk()
     // One chunk at a time, read only once the send queue is empty: a file is never held whole.
     ssize_t n = ::read(FDocumentStream, FChunkBuffer.get(), DefaultBufSize);
     if (n > 0) {
+        RestartRequestClock();  // a reply in progress: only a reader that stalls runs out
         Send(FChunkBuffer.get(), static_cast<int>(n));
         return;
     }
@@ -402,7 +416,9 @@ void THttpConnection::FinishDocument()
 {
     FHeaderOnlyPending = false;
     CloseDocumentStream();
-    Shutdown(1);
+    // A kept-alive connection keeps its sending side open for the replies to come.
+    if (!KeepAlive())
+        Shutdown(1);
     PostMessageToSelf(DocumentDoneMessage);
 }
 
@@ -417,7 +433,11 @@ void THttpConnection::Send404()
 
 // ---------------------------------------------------------------------------------------------
 
-THttpServer::THttpServer(TEventLoop& loop) : FLoop(loop) {}
+THttpServer::THttpServer(TEventLoop& loop)
+    : FLoop(loop), FRequestClock(loop, [](THttpConnection* c) { c->CloseLater(); })
+{
+    FRequestClock.SetLimitMs(DefaultRequestTimeoutMs);
+}
 
 THttpServer::~THttpServer()
 {
@@ -511,6 +531,10 @@ void THttpServer::SetUpConnection(THttpConnection* c, uint16_t error)
     c->LineEnd = "\n";
     c->DocDir = DocDir;
     c->DefaultDoc = DefaultDoc;
+    if (!c->FRequestClock) {
+        c->FRequestClockSlot = FRequestClock.Add(c);
+        c->FRequestClock = &FRequestClock;
+    }
     c->OnGetDocument = [this](THttpConnection* conn, THttpGetFlag& flags) {
         if (OnGetDocument)
             OnGetDocument(this, conn, flags);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "http/RequestClock.h"
 #include "net/WSocketS.h"
 
 enum THttpGetFlag : uint8_t { gfServeFile, gfServeStream, gfHandled, gfNotFound, gfAcceptData };
@@ -77,6 +78,13 @@ private:
     void CloseDocumentStream();
     void FinishDocument();
     bool KeepAlive() const;
+    // The request clock restarts on connecting, when a request is complete, and while a reply
+    // makes progress; see THttpServer::SetRequestTimeoutMs.
+    void RestartRequestClock();
+
+    friend class THttpServer;
+    THttpRequestClock* FRequestClock = nullptr;
+    THttpRequestClock::TSlot FRequestClockSlot{};
 
     int FDocumentStream = -1;  // open file descriptor of the document being sent
     bool FHeaderOnlyPending = false;  // a HEAD reply is queued; its end comes with OnDataSent
@@ -118,6 +126,14 @@ public:
     virtual void Start();
     virtual void Stop();
 
+    // A connection is closed when this long passes after it connected, or after its last reply,
+    // without a complete request (request line and headers) having been read: silent peers,
+    // peers that dribble a header byte by byte and finished connections left open all end.
+    // While a document is being sent, each chunk handed over counts as a reply. 0: no limit.
+    static constexpr int64_t DefaultRequestTimeoutMs = 30 * 1000;
+    void SetRequestTimeoutMs(int64_t ms) { FRequestClock.SetLimitMs(ms); }
+    int64_t RequestTimeoutMs() const { return FRequestClock.LimitMs(); }
+
     TWSocketServer* WSocketServer() { return FWSocketServer.get(); }
     int ClientCount() const { return FWSocketServer ? FWSocketServer->ClientCount() : 0; }
     THttpConnection* Client(int index) const;
@@ -127,6 +143,7 @@ private:
     void ListenAgain();  // after Port or Addr changed while listening
 
     TEventLoop& FLoop;
+    THttpRequestClock FRequestClock;  // before the connections, which hold slots in it
     std::unique_ptr<TWSocketServer> FWSocketServer;
     std::string FPort = "80";
     std::string FAddr = "0.0.0.0";
