@@ -30,15 +30,20 @@ bool ParseSeconds(const std::string& text, int most, int& seconds)
 std::string UsageText()
 {
     return "usage: trelubki-serwer [--headless] [--messenger-port N] [--http-port N]\n"
-           "                       [--address TEXT] [--doc-dir DIR] [--login-timeout S]\n"
-           "                       [--help] [--version]\n"
+           "                       [--address TEXT] [--doc-dir DIR] [--http-timeout SECONDS]\n"
+           "                       [--login-timeout SECONDS] [--help] [--version]\n"
            "  --headless           no window; the activity log goes to standard output\n"
            "  --messenger-port N   messenger service port (default 8074)\n"
            "  --http-port N        bootstrap HTTP service port (default 80)\n"
            "  --address TEXT       address announced to clients for this run (not stored)\n"
            "  --doc-dir DIR        document directory of the HTTP service\n"
-           "  --login-timeout S    close a messenger connection that has not logged in S seconds\n"
-           "                       after connecting (default 60, 0: never); logged-in users may\n"
+           "  --http-timeout SECONDS\n"
+           "                       close an HTTP connection that has not sent a complete request\n"
+           "                       this long after connecting or after its last reply\n"
+           "                       (default 30; 0: never)\n"
+           "  --login-timeout SECONDS\n"
+           "                       close a messenger connection that has not logged in this long\n"
+           "                       after connecting (default 60; 0: never); logged-in users may\n"
            "                       stay quiet as long as they like\n";
 }
 
@@ -80,6 +85,8 @@ std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& op
         } else if (arg == "--doc-dir") {
             if (!takeValue())
                 return "--doc-dir needs a directory";
+            if (value.empty())  // "" would make every request path absolute
+                return "--doc-dir: the directory name is empty";
             options.DocDir = value;
         } else if (arg == "--login-timeout") {
             if (!takeValue())
@@ -87,6 +94,12 @@ std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& op
             if (!ParseSeconds(value, MaxLoginTimeout, options.LoginTimeout))
                 return "--login-timeout: '" + value + "' is not a number of seconds (0-" +
                        std::to_string(MaxLoginTimeout) + ")";
+        } else if (arg == "--http-timeout") {
+            if (!takeValue())
+                return "--http-timeout needs a number of seconds";
+            if (!ParseSeconds(value, MaxHttpTimeoutSeconds, options.HttpTimeoutSeconds))
+                return "--http-timeout: '" + value + "' is not a number of seconds (0-" +
+                       std::to_string(MaxHttpTimeoutSeconds) + ")";
         } else {
             return "unknown option '" + std::string(argv[i]) + "' (see --help)";
         }

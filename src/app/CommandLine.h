@@ -11,6 +11,7 @@ struct TCommandLine {
     std::optional<std::string> Address;  // announced for this run only, not stored
     std::optional<std::string> DocDir;
     int LoginTimeout = 60;  // seconds a messenger connection has to log in; 0: no limit
+    int HttpTimeoutSeconds = 30;  // 0: an HTTP connection may wait for its request for ever
     bool Help = false;
     bool Version = false;
 };
@@ -21,3 +22,5 @@ std::string UsageText();
 
 // The longest --login-timeout accepted, in seconds (about eleven and a half days).
 inline constexpr int MaxLoginTimeout = 1000000;
+// The longest --http-timeout accepted, in seconds: a day.
+inline constexpr int MaxHttpTimeoutSeconds = 24 * 60 * 60;

@@ -40,6 +40,7 @@ TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loo
     FHttp->SetAddr("0.0.0.0");
     if (options.DocDir)
         FHttp->DocDir = *options.DocDir;
+    FHttp->SetRequestTimeoutMs(int64_t{options.HttpTimeoutSeconds} * 1000);
     FBootstrap = std::make_unique<TBootstrapHandlers>(*FHttp, FLog, [this] { return FAddress; });
     FBootstrap->Bind();
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -45,11 +46,28 @@ bool LeavesDocDir(const std::string& path)
     return false;
 }
 
-// A document is a regular file: a directory, a pipe or a device is not served.
-bool DocumentExists(const std::string& name)
+std::string RealPath(const std::string& name)
 {
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(name.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : std::string();
+}
+
+// The name a document has once every link is resolved, or "" when it is no regular file (a
+// directory, a pipe or a device is not served) or when it lies outside the document folder: a
+// link inside the folder may lead anywhere, so only where it ends up counts. An empty or
+// missing folder holds nothing.
+std::string ResolvedDocument(const std::string& docDir, const std::string& document)
+{
+    std::string root = RealPath(docDir);
+    std::string real = RealPath(document);
+    if (root.empty() || real.empty())
+        return {};
+    if (root.back() != '/')
+        root += '/';
+    if (real.compare(0, root.size(), root) != 0)
+        return {};
     struct stat st{};
-    return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? real : std::string();
 }
 
 }  // namespace
@@ -75,10 +93,12 @@ std::string ContentTypeOf(const std::string& fileName)
     return "application/binary";
 }
 
-time_t FileDateOf(const std::string& fileName)
+std::optional<time_t> FileDateOf(const std::string& fileName)
 {
     struct stat st{};
-    return stat(fileName.c_str(), &st) == 0 ? st.st_mtime : 0;
+    if (stat(fileName.c_str(), &st) != 0)
+        return std::nullopt;
+    return st.st_mtime;
 }
 
 std::string HttpDateText(time_t t)
@@ -114,6 +134,19 @@ THttpConnection::THttpConnection(TCustomWSocketServer* owner) : TWSocketClient(o
 THttpConnection::~THttpConnection()
 {
     CloseDocumentStream();
+    if (FRequestClock)
+        FRequestClock->Remove(FRequestClockSlot);
+}
+
+void THttpConnection::RestartRequestClock()
+{
+    if (FRequestClock)
+        FRequestClock->Restart(FRequestClockSlot);
+}
+
+bool THttpConnection::KeepAlive() const
+{
+    return Lower(HdrConnection) == "keep-alive";
 }
 
 void THttpConnection::CloseDocumentStream()
@@ -127,7 +160,8 @@ void THttpConnection::Dispatch(TMessage& msg)
 {
     if (msg.Msg == DocumentDoneMessage) {
         RequestState = StateRequestLine;
-        if (Lower(HdrConnection) != "keep-alive")
+        RestartRequestClock();
+        if (!KeepAlive())
             CloseLater();
         return;
     }
@@ -138,6 +172,7 @@ void THttpConnection::ConnectionDataAvailable(uint16_t error)
 {
     if (RequestState == StateBody) {
         if (AcceptingBody && OnPostedData) {
+            RestartRequestClock();  // a body being taken in is a request still in progress
             OnPostedData(this, error);
             return;
         }
@@ -166,6 +201,9 @@ void THttpConnection::ConnectionDataAvailable(uint16_t error)
     }
     if (CurrentLine.empty()) {
         RequestState = StateBody;
+        // The reply is written while the request is dispatched (or its transfer starts there):
+        // from here the clock measures the time since the last reply.
+        RestartRequestClock();
         ProcessRequest();
         return;
     }
@@ -230,7 +268,7 @@ void THttpConnection::ParseHeaderLine()
             HdrConnection = value;
         }
     }
-    if (FHeaderLinesBytes + line.size() <= MaxHeaderLinesBytes) {
+    if (HeaderLines.size() < MaxHeaderLines && FHeaderLinesBytes + line.size() <= MaxHeaderLinesBytes) {
         FHeaderLinesBytes += line.size();
         HeaderLines.push_back(line);
     }
@@ -302,7 +340,7 @@ void THttpConnection::ProcessRequest()
 
 void THttpConnection::ServeFile(bool withBody)
 {
-    if (!LeavesDocDir(Path) && DocumentExists(Document)) {
+    if (!LeavesDocDir(Path) && !ResolvedDocument(DocDir, Document).empty()) {
         SendDocument(withBody);
     } else {
         Send404();
@@ -312,22 +350,31 @@ void THttpConnection::ServeFile(bool withBody)
 
 void THttpConnection::SendDocument(bool withBody)
 {
-    DocumentDate = FileDateOf(Document);
     DocumentContentType = ContentTypeOf(Document);
     CloseDocumentStream();
-    FDocumentStream = ::open(Document.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    FHeaderOnlyPending = false;
+    // Opened by its resolved name, which is no link: what was checked is what is sent.
+    std::string real = ResolvedDocument(DocDir, Document);
+    if (!real.empty())
+        FDocumentStream = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    struct stat st{};
+    if (FDocumentStream >= 0 && fstat(FDocumentStream, &st) != 0)
+        CloseDocumentStream();
     if (FDocumentStream < 0)
         throw std::runtime_error("Cannot open file " + Document);
-    struct stat st{};
-    fstat(FDocumentStream, &st);
-    if (!withBody)
-        lseek(FDocumentStream, 0, SEEK_END);
+    DocumentDate = st.st_mtime;  // the date of the very file that is sent
     OnDataSent = [this](TCustomWSocket*, uint16_t) { SendNextChunk(); };
     QueueString(RequestVersion + " 200 OK\r\nContent-Type: " + DocumentContentType +
                 "\r\nContent-Length: " + std::to_string(st.st_size) + "\r\n");
-    if (DocumentDate != 0)
-        QueueString("Last-Modified: " + HttpDateText(DocumentDate) + " GMT\r\n");
+    if (DocumentDate)
+        QueueString("Last-Modified: " + HttpDateText(*DocumentDate) + " GMT\r\n");
     QueueString("\r\n");
+    if (!withBody) {
+        // Nothing of the file follows the header: it need not stay open, and the transfer
+        // ends with the OnDataSent that reports the header gone.
+        CloseDocumentStream();
+        FHeaderOnlyPending = true;
+    }
     Send(nullptr, 0);
     if (withBody)
         SendStream();
@@ -347,16 +394,31 @@ void THttpConnection::SendStream()
 
 void THttpConnection::SendNextChunk()
 {
+    if (FHeaderOnlyPending) {
+        FinishDocument();
+        return;
+    }
     if (FDocumentStream < 0)
         return;
+    if (!FChunkBuffer)
+        FChunkBuffer = std::make_unique<char[]>(DefaultBufSize);
     // One chunk at a time, read only once the send queue is empty: a file is never held whole.
     ssize_t n = ::read(FDocumentStream, FChunkBuffer.get(), DefaultBufSize);
     if (n > 0) {
+        RestartRequestClock();  // a reply in progress: only a reader that stalls runs out
         Send(FChunkBuffer.get(), static_cast<int>(n));
         return;
     }
+    FinishDocument();
+}
+
+void THttpConnection::FinishDocument()
+{
+    FHeaderOnlyPending = false;
     CloseDocumentStream();
-    Shutdown(1);
+    // A kept-alive connection keeps its sending side open for the replies to come.
+    if (!KeepAlive())
+        Shutdown(1);
     PostMessageToSelf(DocumentDoneMessage);
 }
 
@@ -371,7 +433,11 @@ void THttpConnection::Send404()
 
 // ---------------------------------------------------------------------------------------------
 
-THttpServer::THttpServer(TEventLoop& loop) : FLoop(loop) {}
+THttpServer::THttpServer(TEventLoop& loop)
+    : FLoop(loop), FRequestClock(loop, [](THttpConnection* c) { c->CloseLater(); })
+{
+    FRequestClock.SetLimitMs(DefaultRequestTimeoutMs);
+}
 
 THttpServer::~THttpServer()
 {
@@ -465,6 +531,10 @@ void THttpServer::SetUpConnection(THttpConnection* c, uint16_t error)
     c->LineEnd = "\n";
     c->DocDir = DocDir;
     c->DefaultDoc = DefaultDoc;
+    if (!c->FRequestClock) {
+        c->FRequestClockSlot = FRequestClock.Add(c);
+        c->FRequestClock = &FRequestClock;
+    }
     c->OnGetDocument = [this](THttpConnection* conn, THttpGetFlag& flags) {
         if (OnGetDocument)
             OnGetDocument(this, conn, flags);

@@ -7,9 +7,11 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "http/RequestClock.h"
 #include "net/WSocketS.h"
 
 enum THttpGetFlag : uint8_t { gfServeFile, gfServeStream, gfHandled, gfNotFound, gfAcceptData };
@@ -25,8 +27,11 @@ using THttpGetConnEvent = std::function<void(THttpConnection* Sender, THttpGetFl
 
 class THttpConnection : public TWSocketClient {
 public:
-    // Header lines kept per connection; lines beyond are parsed but not stored.
+    // Header lines kept per connection, bounded by their text and by their number (each entry
+    // costs a string of its own however short its text): at most 64 KiB of text in 256 entries,
+    // about 80 KiB in all. Lines beyond are parsed but not stored.
     static constexpr size_t MaxHeaderLinesBytes = 64 * 1024;
+    static constexpr size_t MaxHeaderLines = 256;
 
     explicit THttpConnection(TCustomWSocketServer* owner);
     ~THttpConnection() override;
@@ -41,7 +46,7 @@ public:
     std::string DocDir;
     std::string DefaultDoc;
     std::string Document;
-    time_t DocumentDate = 0;  // last write (UTC); 0 when unknown
+    std::optional<time_t> DocumentDate;  // last write (UTC); none when it could not be read
     std::string DocumentContentType;
     int32_t HdrContentLength = 0;
     std::string HdrContentType, HdrAccept, HdrReferer, HdrAcceptLanguage, HdrAcceptEncoding, HdrUserAgent,
@@ -71,8 +76,18 @@ private:
     void ProcessRequest();
     void ServeFile(bool withBody);
     void CloseDocumentStream();
+    void FinishDocument();
+    bool KeepAlive() const;
+    // The request clock restarts on connecting, when a request is complete, and while a reply
+    // makes progress; see THttpServer::SetRequestTimeoutMs.
+    void RestartRequestClock();
+
+    friend class THttpServer;
+    THttpRequestClock* FRequestClock = nullptr;
+    THttpRequestClock::TSlot FRequestClockSlot{};
 
     int FDocumentStream = -1;  // open file descriptor of the document being sent
+    bool FHeaderOnlyPending = false;  // a HEAD reply is queued; its end comes with OnDataSent
     std::unique_ptr<char[]> FChunkBuffer;
     size_t FHeaderLinesBytes = 0;
 };
@@ -111,6 +126,14 @@ public:
     virtual void Start();
     virtual void Stop();
 
+    // A connection is closed when this long passes after it connected, or after its last reply,
+    // without a complete request (request line and headers) having been read: silent peers,
+    // peers that dribble a header byte by byte and finished connections left open all end.
+    // While a document is being sent, each chunk handed over counts as a reply. 0: no limit.
+    static constexpr int64_t DefaultRequestTimeoutMs = 30 * 1000;
+    void SetRequestTimeoutMs(int64_t ms) { FRequestClock.SetLimitMs(ms); }
+    int64_t RequestTimeoutMs() const { return FRequestClock.LimitMs(); }
+
     TWSocketServer* WSocketServer() { return FWSocketServer.get(); }
     int ClientCount() const { return FWSocketServer ? FWSocketServer->ClientCount() : 0; }
     THttpConnection* Client(int index) const;
@@ -120,6 +143,7 @@ private:
     void ListenAgain();  // after Port or Addr changed while listening
 
     TEventLoop& FLoop;
+    THttpRequestClock FRequestClock;  // before the connections, which hold slots in it
     std::unique_ptr<TWSocketServer> FWSocketServer;
     std::string FPort = "80";
     std::string FAddr = "0.0.0.0";
@@ -127,8 +151,8 @@ private:
 
 // Content type by the extension of a file name.
 std::string ContentTypeOf(const std::string& fileName);
-// Last-write time (UTC) of a file, or 0.
-time_t FileDateOf(const std::string& fileName);
+// Last-write time (UTC) of a file; none when it cannot be read.
+std::optional<time_t> FileDateOf(const std::string& fileName);
 // "Mon, 07 Dec 2026 01:54:11" for a UTC time.
 std::string HttpDateText(time_t t);
 // The local file a request path names under docDir (defaultDoc for a path ending in '/').

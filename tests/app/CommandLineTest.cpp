@@ -19,6 +19,7 @@ TEST(CommandLine, DefaultsAndEveryOption)
     EXPECT_EQ(o.MessengerPort, 8074);
     EXPECT_EQ(o.HttpPort, 80);
     EXPECT_FALSE(o.Address.has_value());
+    EXPECT_EQ(o.HttpTimeoutSeconds, 30);
 
     TCommandLine all;
     EXPECT_EQ(Parse({"--headless", "--messenger-port", "18074", "--http-port=18080", "--address", "", "--doc-dir", "/srv/www"}, all), "");
@@ -27,6 +28,12 @@ TEST(CommandLine, DefaultsAndEveryOption)
     EXPECT_EQ(all.HttpPort, 18080);
     EXPECT_EQ(all.Address, "");  // an empty address is an address
     EXPECT_EQ(all.DocDir, "/srv/www");
+
+    TCommandLine timeouts;
+    EXPECT_EQ(Parse({"--http-timeout", "0"}, timeouts), "");
+    EXPECT_EQ(timeouts.HttpTimeoutSeconds, 0);
+    EXPECT_EQ(Parse({"--http-timeout=86400"}, timeouts), "");
+    EXPECT_EQ(timeouts.HttpTimeoutSeconds, 86400);
 }
 
 TEST(CommandLine, BadOptionsAndPortsAreRefused)
@@ -38,6 +45,22 @@ TEST(CommandLine, BadOptionsAndPortsAreRefused)
     EXPECT_EQ(Parse({"--messenger-port", "80x"}, o), "--messenger-port: '80x' is not a port number (1-65535)");
     EXPECT_EQ(Parse({"--messenger-port"}, o), "--messenger-port needs a port number");
     EXPECT_EQ(Parse({"--headless=yes"}, o), "unknown option '--headless=yes' (see --help)");
+    EXPECT_EQ(Parse({"--doc-dir", ""}, o), "--doc-dir: the directory name is empty");
+    EXPECT_EQ(Parse({"--doc-dir="}, o), "--doc-dir: the directory name is empty");
+    EXPECT_FALSE(o.DocDir.has_value());
+    for (const char* bad : {"-1", "", "1.5", "30s", "86401", "99999999999"})
+        EXPECT_EQ(Parse({"--http-timeout", bad}, o),
+                  "--http-timeout: '" + std::string(bad) + "' is not a number of seconds (0-86400)")
+            << bad;
+    EXPECT_EQ(Parse({"--http-timeout"}, o), "--http-timeout needs a number of seconds");
+    EXPECT_EQ(o.HttpTimeoutSeconds, 30);
+}
+
+TEST(CommandLine, HelpNamesEveryOption)
+{
+    for (const char* option : {"--headless", "--messenger-port", "--http-port", "--address", "--doc-dir",
+                               "--http-timeout SECONDS", "default 30; 0: never", "--help", "--version"})
+        EXPECT_NE(UsageText().find(option), std::string::npos) << option;
 }
 
 TEST(CommandLine, LoginTimeoutInWholeSeconds)

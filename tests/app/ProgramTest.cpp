@@ -192,6 +192,34 @@ TEST(Program, BadOptionIsOneLineAndExitStatusTwo)
     EXPECT_EQ(program.Stdout, "");
 }
 
+TEST(Program, BadHttpTimeoutOrEmptyDocDirIsRefusedBeforeAnythingStarts)
+{
+    int http = FreePort();
+    for (auto args : {std::vector<std::string>{"--headless", "--http-port", std::to_string(http), "--http-timeout", "-5"},
+                      std::vector<std::string>{"--headless", "--http-port", std::to_string(http), "--doc-dir", ""}}) {
+        TProgram program(args);
+        EXPECT_EQ(program.Wait(), 2);
+        EXPECT_EQ(program.Stdout, "");
+        EXPECT_EQ(std::count(program.Stderr.begin(), program.Stderr.end(), '\n'), 1) << program.Stderr;
+        TPeer peer;
+        EXPECT_FALSE(peer.Connect(http));
+    }
+}
+
+TEST(Program, HttpTimeoutEndsASilentConnection)
+{
+    int http = FreePort();
+    TProgram program({"--headless", "--messenger-port", std::to_string(FreePort()), "--http-port", std::to_string(http),
+                      "--http-timeout", "1"});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+    TPeer peer;
+    ASSERT_TRUE(peer.Connect(http));
+    ASSERT_TRUE(program.WaitFor("nowe połączenie\n"));
+    EXPECT_TRUE(peer.WaitClosed(4000));
+    EXPECT_TRUE(program.WaitFor("nowe połączenie\nrozłączenie\n"));
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+}
+
 TEST(Program, LoginTimeoutClosesWhoDoesNotLogInAndKeepsWhoDid)
 {
     int port = FreePort();

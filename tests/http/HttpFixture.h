@@ -51,4 +51,20 @@ struct HttpTest : ::testing::Test {
         TPeer peer(Port());
         return Exchange(peer, request, waitMs);
     }
+    std::string Head(const std::string& path) { return Exchange("HEAD " + path + " HTTP/1.0\r\n\r\n"); }
+    // The 200 header block of a file under Dir (HTTP/1.0).
+    std::string Block(const std::string& type, size_t size, const std::string& file)
+    {
+        auto date = FileDateOf((Dir / file).string());
+        return "HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(size) +
+               "\r\nLast-Modified: " + (date ? HttpDateText(*date) : "?") + " GMT\r\n\r\n";
+    }
 };
+
+inline std::string NotFound(const std::string& version, const std::string& path)
+{
+    std::string body = "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY><H1>404 Not Found</H1>The requested URL " +
+                       path + " was not found on this server.<P></BODY></HTML>\r\n";
+    return version + " 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}

@@ -1,13 +1,19 @@
 #include "http/HttpFixture.h"
 
+#include <utime.h>
+
 namespace {
 
-std::string NotFound(const std::string& version, const std::string& path)
+// Whether this process holds the file open (the server runs in it).
+bool FileIsOpen(const std::filesystem::path& file)
 {
-    std::string body = "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY><H1>404 Not Found</H1>The requested URL " +
-                       path + " was not found on this server.<P></BODY></HTML>\r\n";
-    return version + " 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
+    auto real = std::filesystem::canonical(file);
+    for (auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) == real && !ec)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -66,21 +72,16 @@ TEST_F(HttpTest, HeadServesHeaderBlocksByContentType)
     File("README", "readme");
     File("sub/index.html", "<p>");
     std::filesystem::create_directories(Dir / "nosub");
-    auto head = [&](const std::string& path) { return Exchange("HEAD " + path + " HTTP/1.0\r\n\r\n"); };
-    auto block = [&](const std::string& type, size_t size, const std::string& file) {
-        return "HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(size) +
-               "\r\nLast-Modified: " + HttpDateText(FileDateOf((Dir / file).string())) + " GMT\r\n\r\n";
-    };
-    EXPECT_EQ(head("/empty.html"), block("text/html", 0, "empty.html"));
-    EXPECT_EQ(head("/notes.txt"), block("text/plain", 12, "notes.txt"));
-    EXPECT_EQ(head("/logo.JPG"), block("image/jpeg", 4, "logo.JPG"));
-    EXPECT_EQ(head("/data.bin"), block("application/binary", 1, "data.bin"));
-    EXPECT_EQ(head("/README"), block("application/binary", 6, "README"));
-    EXPECT_EQ(head("/sub/"), block("text/html", 3, "sub/index.html"));
-    EXPECT_EQ(head("/nosub/"), NotFound("HTTP/1.0", "/nosub/"));
-    EXPECT_EQ(head("/sub"), NotFound("HTTP/1.0", "/sub"));
-    EXPECT_EQ(head("/sub/../notes.txt"), NotFound("HTTP/1.0", "/sub/../notes.txt"));
-    EXPECT_EQ(head("/../" + Dir.filename().string() + "/notes.txt"),
+    EXPECT_EQ(Head("/empty.html"), Block("text/html", 0, "empty.html"));
+    EXPECT_EQ(Head("/notes.txt"), Block("text/plain", 12, "notes.txt"));
+    EXPECT_EQ(Head("/logo.JPG"), Block("image/jpeg", 4, "logo.JPG"));
+    EXPECT_EQ(Head("/data.bin"), Block("application/binary", 1, "data.bin"));
+    EXPECT_EQ(Head("/README"), Block("application/binary", 6, "README"));
+    EXPECT_EQ(Head("/sub/"), Block("text/html", 3, "sub/index.html"));
+    EXPECT_EQ(Head("/nosub/"), NotFound("HTTP/1.0", "/nosub/"));
+    EXPECT_EQ(Head("/sub"), NotFound("HTTP/1.0", "/sub"));
+    EXPECT_EQ(Head("/sub/../notes.txt"), NotFound("HTTP/1.0", "/sub/../notes.txt"));
+    EXPECT_EQ(Head("/../" + Dir.filename().string() + "/notes.txt"),
               NotFound("HTTP/1.0", "/../" + Dir.filename().string() + "/notes.txt"));
 }
 
@@ -96,7 +97,7 @@ TEST_F(HttpTest, GetWithoutHandlerIsServedInChunksThenTheSendingSideShutsDown)
     Last->OnSendData = [&](TCustomWSocket*, int n) { sends.push_back(n); };
     std::string reply = Exchange(peer, "GET /big.gif HTTP/1.0\r\n\r\n");
     std::string header = "HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\nContent-Length: 3029\r\nLast-Modified: " +
-                         HttpDateText(FileDateOf((Dir / "big.gif").string())) + " GMT\r\n\r\n";
+                         HttpDateText(*FileDateOf((Dir / "big.gif").string())) + " GMT\r\n\r\n";
     EXPECT_EQ(reply, header + content);
     EXPECT_EQ(sends, (std::vector<int>{static_cast<int>(header.size()), 1514, 1514, 1}));
 }
@@ -106,11 +107,14 @@ TEST_F(HttpTest, KeepAliveOnlyForTheWholeValueIgnoringCase)
     File("k.txt", "k");
     TPeer kept(Port());
     kept.Send("HEAD /k.txt HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
-    // The server shuts its sending side after the document, but keeps the connection.
     EXPECT_NE(kept.ReadFor(300).find("Content-Length: 1"), std::string::npos);
     ASSERT_NE(Last, nullptr);
     EXPECT_EQ(Last->RequestState, StateRequestLine);
     EXPECT_EQ(Last->State(), wsConnected);
+    // Its sending side stays open for the next reply, which may need the chunk buffer that
+    // the HEAD before it never made.
+    kept.Send("GET /k.txt HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Exchange(kept, ""), Block("text/plain", 1, "k.txt") + "k");
 
     TPeer closed(Port());
     closed.Send("HEAD /k.txt HTTP/1.0\r\nConnection: keep-alive \r\n\r\n");
@@ -177,6 +181,83 @@ TEST_F(HttpTest, EndlessHeadersKeepABoundedRecord)
     EXPECT_EQ(Last->HdrHost, "still parsed");
 }
 
+TEST_F(HttpTest, ShortHeaderLinesAreBoundedByTheirNumberToo)
+{
+    TPeer peer(Port());
+    peer.Send("GET /many HTTP/1.0\r\n");
+    std::string lines;
+    for (int i = 0; i < 65536; ++i)
+        lines += "a\r\n";
+    peer.Send(lines);
+    peer.Send("Host: last\r\n");
+    ASSERT_TRUE(RunUntil([&] { return Last && Last->HdrHost == "last"; }));
+    EXPECT_EQ(Last->HeaderLines.size(), THttpConnection::MaxHeaderLines);
+    EXPECT_EQ(Last->HeaderLines.back(), "a");
+    peer.Send("\r\n");
+    EXPECT_EQ(Exchange(peer, ""), NotFound("HTTP/1.0", "/many"));
+}
+
+TEST_F(HttpTest, HeadHoldsNoFileOnceItsHeaderIsQueued)
+{
+    File("h.txt", "head");
+    TPeer peer(Port());
+    ASSERT_TRUE(RunUntil([&] { return Last != nullptr; }));
+    std::vector<bool> openWhileSending;
+    Last->OnSendData = [&](TCustomWSocket*, int) { openWhileSending.push_back(FileIsOpen(Dir / "h.txt")); };
+    EXPECT_EQ(Exchange(peer, "HEAD /h.txt HTTP/1.0\r\n\r\n"), Block("text/plain", 4, "h.txt"));
+    EXPECT_EQ(openWhileSending, std::vector<bool>{false});
+    EXPECT_FALSE(FileIsOpen(Dir / "h.txt"));
+}
+
+TEST_F(HttpTest, LinksAreServedOnlyWhereTheyLeadInsideTheDocumentFolder)
+{
+    char tmpl[] = "/tmp/tzz-outside-XXXXXX";
+    std::filesystem::path outside = mkdtemp(tmpl);
+    std::ofstream(outside / "secret.txt") << "secret";
+    std::filesystem::create_directories(outside / "folder");
+    std::ofstream(outside / "folder" / "index.html") << "<p>outside</p>";
+    File("inside.txt", "inside");
+    File("sub/page.html", "<p>");
+    std::filesystem::create_symlink(outside / "secret.txt", Dir / "secret.txt");
+    std::filesystem::create_symlink("../" + outside.filename().string() + "/secret.txt", Dir / "relative.txt");
+    std::filesystem::create_directory_symlink(outside / "folder", Dir / "folder");
+    std::filesystem::create_symlink(Dir / "inside.txt", Dir / "alias.txt");
+    std::filesystem::create_directory_symlink("sub", Dir / "subalias");
+
+    EXPECT_EQ(Head("/secret.txt"), NotFound("HTTP/1.0", "/secret.txt"));
+    EXPECT_EQ(Head("/relative.txt"), NotFound("HTTP/1.0", "/relative.txt"));
+    EXPECT_EQ(Head("/folder/index.html"), NotFound("HTTP/1.0", "/folder/index.html"));
+    EXPECT_EQ(Head("/folder/"), NotFound("HTTP/1.0", "/folder/"));
+    EXPECT_EQ(Head("/alias.txt"), Block("text/plain", 6, "inside.txt"));
+    EXPECT_EQ(Head("/subalias/page.html"), Block("text/html", 3, "sub/page.html"));
+    EXPECT_EQ(Head("/subalias/"), NotFound("HTTP/1.0", "/subalias/"));
+
+    // The document folder itself may be reached through a link.
+    std::filesystem::create_directory_symlink(Dir, outside / "www");
+    Server.DocDir = (outside / "www").string();
+    EXPECT_EQ(Head("/alias.txt"), Block("text/plain", 6, "inside.txt"));
+    EXPECT_EQ(Head("/secret.txt"), NotFound("HTTP/1.0", "/secret.txt"));
+    std::filesystem::remove_all(outside);
+}
+
+TEST_F(HttpTest, AnEmptyDocumentFolderServesNothing)
+{
+    File("notes.txt", "notes");
+    std::string absolute = (Dir / "notes.txt").string();
+    Server.DocDir = "";
+    EXPECT_EQ(Head(absolute), NotFound("HTTP/1.0", absolute));
+}
+
+TEST_F(HttpTest, AFileOfTheFirstSecondOf1970KeepsItsDate)
+{
+    File("epoch.txt", "e");
+    utimbuf times{0, 0};
+    ASSERT_EQ(utime((Dir / "epoch.txt").c_str(), &times), 0);
+    EXPECT_EQ(FileDateOf((Dir / "epoch.txt").string()), std::optional<time_t>(0));
+    EXPECT_EQ(Head("/epoch.txt"), "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1\r\n"
+                                  "Last-Modified: Thu, 01 Jan 1970 00:00:00 GMT\r\n\r\n");
+}
+
 TEST_F(HttpTest, StopClosesTheListenerThenAbortsConnections)
 {
     int stopped = 0;
@@ -200,5 +281,5 @@ TEST(HttpHelpers, DatesTypesAndDocuments)
     EXPECT_EQ(ContentTypeOf("/d/a.b.jpeg"), "image/jpeg");
     EXPECT_EQ(DocumentOf("/srv", "/", "index.html"), "/srv/index.html");
     EXPECT_EQ(DocumentOf("/srv", "a/b.gif", "index.html"), "/srv/a/b.gif");
-    EXPECT_EQ(FileDateOf("/nonexistent/file"), 0);
+    EXPECT_EQ(FileDateOf("/nonexistent/file"), std::nullopt);
 }
