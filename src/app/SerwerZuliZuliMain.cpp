@@ -14,8 +14,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 #include <iostream>
+#include <vector>
 
 #include "app/StopSignals.h"
 #include "core/Random.h"
@@ -125,9 +125,14 @@ std::vector<TQtMessage> HeldMessages;
 
 // While the toolkit looks for a display, what it says is held back: when none can be reached the
 // program says so in one line of its own instead.
+void PassOn(const TQtMessage& m);
+
 void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     HeldMessages.push_back({type, context.category, context.file, context.function, context.line, message});
+    if (type == QtFatalMsg)  // the toolkit ends the process after it: everything is said now
+        for (const TQtMessage& m : HeldMessages)
+            PassOn(m);
 }
 
 void PassOn(const TQtMessage& m)
