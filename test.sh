@@ -6,9 +6,9 @@ cd "$(dirname "$0")"
 source tools/setup.sh
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWITH_GUI="$TZZ_WITH_GUI" >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWITH_GUI="$TZZ_WITH_GUI" -DWITH_WERROR=ON >/dev/null
 cmake --build build
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DWITH_GUI="$TZZ_WITH_GUI" >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DWITH_GUI="$TZZ_WITH_GUI" -DWITH_WERROR=ON >/dev/null
 cmake --build build-asan
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -2,6 +2,8 @@
 // having logged in, grabbed after it has been drawn. Run by tools/screenshot.sh under Xvfb.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QScreen>
 #include <QLineEdit>
 
 #include <arpa/inet.h>
@@ -35,6 +37,7 @@ int main(int argc, char** argv)
         return 2;
     }
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(ProgramIcon());
     ProcessRandom().Randomize();
     TCommandLine options;
     options.MessengerPort = 0;
@@ -43,6 +46,7 @@ int main(int argc, char** argv)
     form.VersionBaseAddress = "http://127.0.0.1:1/";
     form.FormCreate();
     form.resize(760, 420);
+    form.move(0, 0);
     form.show();
     Pump(300);
 
@@ -68,7 +72,16 @@ int main(int argc, char** argv)
         Pump(200);
     }
     Pump(500);
-    bool saved = form.grab().save(argv[1]);
+    // Beside it the about box, which carries the program's icon (Xvfb has no window manager to
+    // draw a title bar with it), both grabbed from the screen as they stand.
+    QMessageBox about(QMessageBox::Information, form.AboutTitle(), form.AboutText(), QMessageBox::Ok, &form);
+    about.setIconPixmap(ProgramIcon().pixmap(64, 64));
+    about.show();
+    about.move(form.frameGeometry().right() + 12, 40);
+    Pump(500);
+    QRect both = form.frameGeometry().united(about.frameGeometry()).adjusted(0, 0, 8, 8);
+    QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, both.x(), both.y(), both.width(), both.height());
+    bool saved = shot.save(argv[1]);
     std::printf("%s %s\n", saved ? "saved" : "could not save", argv[1]);
     return saved ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes docs/window.png: the window under Xvfb, with two clients logged in.
+# Takes docs/window.png: the window under Xvfb, with two clients logged in, and its about box.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
@@ -10,4 +10,4 @@ fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWITH_GUI=ON >/dev/null
 cmake --build build --target tzz-screenshot
 mkdir -p docs
-XDG_CONFIG_HOME="$(mktemp -d)" xvfb-run -a -s "-screen 0 1024x768x24" ./build/tzz-screenshot docs/window.png
+XDG_CONFIG_HOME="$(mktemp -d)" xvfb-run -a -s "-screen 0 1280x800x24" ./build/tzz-screenshot docs/window.png

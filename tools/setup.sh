@@ -10,9 +10,12 @@ pkg_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "insta
 for p in cmake ninja-build g++ libgtest-dev libgmock-dev; do
   pkg_installed "$p" || need_pkgs+=("$p")
 done
-# The window; without it the program is built headless only.
+# The window; without it the program is built headless only. Xvfb gives the window's program
+# tests an X server of their own; desktop-file-validate checks the desktop entry.
 if [ "${WITH_GUI:-ON}" != "OFF" ]; then
-  pkg_installed qt6-base-dev || need_pkgs+=(qt6-base-dev)
+  for p in qt6-base-dev xvfb desktop-file-utils; do
+    pkg_installed "$p" || need_pkgs+=("$p")
+  done
 fi
 
 if [ ${#need_pkgs[@]} -gt 0 ]; then
@@ -24,7 +27,9 @@ if [ ${#need_pkgs[@]} -gt 0 ]; then
   if ! $SUDO apt-get install -y -qq "${need_pkgs[@]}"; then
     echo "Some packages could not be installed; trying without the window (Qt 6)." >&2
     rest=()
-    for p in "${need_pkgs[@]}"; do [ "$p" = qt6-base-dev ] || rest+=("$p"); done
+    for p in "${need_pkgs[@]}"; do
+      case "$p" in qt6-base-dev | xvfb | desktop-file-utils) ;; *) rest+=("$p") ;; esac
+    done
     [ ${#rest[@]} -eq 0 ] || $SUDO apt-get install -y -qq "${rest[@]}"
   fi
 fi

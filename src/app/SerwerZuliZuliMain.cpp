@@ -1,6 +1,7 @@
 #include "app/SerwerZuliZuliMain.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -9,13 +10,27 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <vector>
+
 #include "app/StopSignals.h"
 #include "core/Random.h"
 #include "core/Znaki.h"
 
+QIcon ProgramIcon()
+{
+    Q_INIT_RESOURCE(Ikona);  // the icon is compiled into a static library
+    return QIcon(":/trelubki-serwer.png");
+}
+
 TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options), FLoop(loop)
 {
     setWindowTitle("Trelubki Serwer Zuli-Zuli");
+    setWindowIcon(ProgramIcon());
     setGeometry(503, 80, 778, 657);
     FileMenu->setTitle("&Serwer");
 
@@ -27,6 +42,10 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options
     Label1->move(8, 8);
     AdresSerwisuEd = new QLineEdit("localhost", Panel1);
     AdresSerwisuEd->setGeometry(8, 24, 193, 21);
+    MessengerPortError = new QLabel(Panel1);
+    MessengerPortError->move(8, 48);
+    MessengerPortError->setStyleSheet("color: rgb(255, 0, 0)");
+    MessengerPortError->hide();
     RichEdit1 = new QPlainTextEdit(Splitter1);
     RichEdit1->setReadOnly(true);
     RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -64,7 +83,6 @@ TForm1::~TForm1()
 void TForm1::FormCreate()
 {
     TFormaBezdokumentowaPozycjonowana::FormCreate();
-    QGuiApplication::setApplicationDisplayName(windowTitle());
     std::string address = Znaki::FromCp1250(FSerwer->AnnouncedAddress());
     if (FOptions.Address) {
         // For this run only: shown, not stored.
@@ -73,7 +91,17 @@ void TForm1::FormCreate()
     } else {
         AdresSerwisuEd->setText(QString::fromStdString(address));
     }
-    FSerwer->Start();
+    if (std::string error = FSerwer->Start(); !error.empty()) {
+        std::string oneLine = error;
+        for (char& c : oneLine)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        MessengerPortError->setText(QString("Nie udało się otworzyć portu komunikatora %1: %2")
+                                        .arg(FSerwer->ZZSerwer().GetPort())
+                                        .arg(QString::fromStdString(oneLine).simplified()));
+        MessengerPortError->adjustSize();
+        MessengerPortError->show();
+    }
     FLog->Flush();
 }
 
@@ -84,25 +112,114 @@ void TForm1::AdresSerwisuEdChange(const QString& text)
     FSerwer->StoreAddress(utf8);
 }
 
-int RunWindow(int argc, char** argv, const TCommandLine& options)
+namespace {
+
+QtMessageHandler QtOwnHandler = nullptr;
+struct TQtMessage {
+    QtMsgType Type;
+    QByteArray Category, File, Function;
+    int Line;
+    QString Text;
+};
+std::vector<TQtMessage> HeldMessages;
+
+// While the toolkit looks for a display, what it says is held back: when none can be reached the
+// program says so in one line of its own instead.
+void PassOn(const TQtMessage& m);
+
+void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    QApplication app(argc, argv);
-    int stopFd = StopSignalsDescriptor();
+    HeldMessages.push_back({type, context.category, context.file, context.function, context.line, message});
+    if (type == QtFatalMsg)  // the toolkit ends the process after it: everything is said now
+        for (const TQtMessage& m : HeldMessages)
+            PassOn(m);
+}
+
+void PassOn(const TQtMessage& m)
+{
+    QMessageLogContext context(m.File.isNull() ? nullptr : m.File.constData(), m.Line,
+                               m.Function.isNull() ? nullptr : m.Function.constData(),
+                               m.Category.isNull() ? nullptr : m.Category.constData());
+    if (QtOwnHandler)
+        QtOwnHandler(m.Type, context, m.Text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(m.Type, context, m.Text)));
+}
+
+std::string Env(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+}  // namespace
+
+std::optional<int> RunWindow(int argc, char** argv, const TCommandLine& options, int stopFd)
+{
+    // The toolkit aborts the process when the display it wants cannot be reached. Offered the
+    // off-screen platform as its last choice, it falls back to that instead, which tells us.
+    std::string asked = Env("QT_QPA_PLATFORM");
+    bool probing = asked.find("offscreen") == std::string::npos && asked.find("minimal") == std::string::npos;
+    if (probing) {
+        std::string platforms = asked;
+        if (platforms.empty()) {
+            if (!Env("WAYLAND_DISPLAY").empty())
+                platforms += "wayland;";
+            if (!Env("DISPLAY").empty())
+                platforms += "xcb;";
+        } else {
+            platforms += ";";
+        }
+        setenv("QT_QPA_PLATFORM", (platforms + "offscreen").c_str(), 1);
+    }
+    QtOwnHandler = qInstallMessageHandler(HoldMessage);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(QtOwnHandler);
+    std::vector<TQtMessage> held = std::move(HeldMessages);
+    HeldMessages.clear();
+    if (probing) {
+        // What the program starts (help viewer, browser) gets the environment it was given.
+        if (asked.empty())
+            unsetenv("QT_QPA_PLATFORM");
+        else
+            setenv("QT_QPA_PLATFORM", asked.c_str(), 1);
+        if (QGuiApplication::platformName() == "offscreen") {
+            app.reset();
+            std::string display = !Env("DISPLAY").empty() ? "DISPLAY=" + Env("DISPLAY")
+                                  : !Env("WAYLAND_DISPLAY").empty() ? "WAYLAND_DISPLAY=" + Env("WAYLAND_DISPLAY")
+                                                                      : "QT_QPA_PLATFORM=" + asked;
+            std::cerr << "trelubki-serwer: the display (" << display << ") cannot be reached; running headless\n";
+            return std::nullopt;
+        }
+    }
+    for (const TQtMessage& m : held)
+        PassOn(m);
+    QGuiApplication::setDesktopFileName("trelubki-serwer-desktop");
+    QApplication::setWindowIcon(ProgramIcon());
 
     ProcessRandom().Randomize();
     int status = 0;
+    bool lookupMayLinger = false;
     {
         TForm1 form(options);
-        form.FormCreate();
-        form.show();
-        // SIGINT and SIGTERM close the window, as its close button does.
+        // SIGINT and SIGTERM close the window, as its close button does; one that came during
+        // start-up waits on the descriptor until the loop runs.
         QSocketNotifier stop(stopFd, QSocketNotifier::Read);
         QObject::connect(&stop, &QSocketNotifier::activated, &form, [&] {
             if (TakeStopSignals(stopFd))
                 form.close();
         });
-        status = app.exec();
+        form.FormCreate();
+        form.show();
+        status = app->exec();
+        lookupMayLinger = form.DownloadCutShort();
     }
-    close(stopFd);
+    if (lookupMayLinger) {
+        // Everything is closed and stored; only the toolkit's name lookup of a version check
+        // that was cut short may still be waiting for its answer, and ending the toolkit would
+        // wait with it, for seconds. The process ends now instead.
+        std::fflush(nullptr);
+        _exit(status);
+    }
     return status;
 }

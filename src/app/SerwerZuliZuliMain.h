@@ -2,12 +2,14 @@
 // The console window: the announced address in an edit field that is stored at every change,
 // and the activity log. It owns the two servers (through TSerwer).
 #include <memory>
+#include <optional>
 
 #include "app/CommandLine.h"
 #include "app/LogPane.h"
 #include "app/Serwer.h"
 #include "framework/FormaBezdokumentowaPozycjonowana.h"
 
+class QIcon;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -28,6 +30,9 @@ public:
     QLineEdit* AdresSerwisuEd = nullptr;
     QPlainTextEdit* RichEdit1 = nullptr;
     QSplitter* Splitter1 = nullptr;
+    // Says, in red under the address, that the messenger port could not be opened (the log keeps
+    // only its own lines); hidden while all is well.
+    QLabel* MessengerPortError = nullptr;
 
     TSerwer& Serwer() { return *FSerwer; }
     TLogPane& Log() { return *FLog; }
@@ -40,5 +45,10 @@ private:
     std::unique_ptr<TSerwer> FSerwer;
 };
 
-// Runs the program with its window; returns the exit status.
-int RunWindow(int argc, char** argv, const TCommandLine& options);
+// The program's icon (window, about box).
+QIcon ProgramIcon();
+
+// Runs the program with its window; returns the exit status, or nothing (having said why on
+// stderr) when no display can be reached, for the caller to run headless. SIGINT and SIGTERM,
+// blocked before any thread starts, arrive on stopFd and close the window.
+std::optional<int> RunWindow(int argc, char** argv, const TCommandLine& options, int stopFd);

@@ -48,12 +48,18 @@ int main(int argc, char** argv)
 
     RaiseDescriptorLimit();
     signal(SIGPIPE, SIG_IGN);
+    // Before any thread starts (the window's toolkit starts some): threads inherit the blocked
+    // signals, so none of them can take SIGINT or SIGTERM and end the process on the spot.
+    int stopFd = StopSignalsDescriptor();
 #ifdef TZZ_WITH_GUI
     bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
-    if (!options.Headless && display)
-        return RunWindow(argc, argv, options);
+    if (!options.Headless && display) {
+        if (std::optional<int> status = RunWindow(argc, argv, options, stopFd)) {
+            close(stopFd);
+            return *status;
+        }
+    }
 #endif
-    int stopFd = StopSignalsDescriptor();
 
     ProcessRandom().Randomize();
     TEventLoop& loop = TEventLoop::Default();

@@ -1,6 +1,9 @@
 #include "core/Settings.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdlib>
@@ -39,6 +42,46 @@ std::string Unescape(const std::string& v)
         }
     }
     return out;
+}
+
+// Writes all of text to fd; false on any failure.
+bool WriteAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Replaces file with text so that after a crash or a power loss the file holds either the old
+// or the new text, whole: the new text reaches the disk before the rename makes it the file,
+// and the folder's new entry reaches it after.
+bool ReplaceFile(const std::string& file, const std::string& text)
+{
+    std::string temp = file + ".tmp" + std::to_string(getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temp.c_str(), file.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    std::string folder = std::filesystem::path(file).parent_path().string();
+    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        // The file is already in place; a folder that cannot be synced only loses durability.
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 std::vector<std::string> ReadLines(const std::string& file)
@@ -116,15 +159,8 @@ bool TSettingsStore::Write(const std::string& section, const std::string& name, 
     }
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(FFileName).parent_path(), ec);
-    std::string temp = FFileName + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        for (const std::string& line : lines)
-            out << line << '\n';
-        out.flush();
-        if (!out)
-            return false;
-    }
-    std::filesystem::rename(temp, FFileName, ec);
-    return !ec;
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + '\n';
+    return ReplaceFile(FFileName, text);
 }

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindow>
 
 #include <charconv>
 
@@ -23,17 +24,41 @@ int ReadInt(TSettingsStore* store, const char* name, int fallback)
 
 }  // namespace
 
-TPlacement KeptOnScreen(TPlacement p, int screenWidth, int screenHeight)
+TPlacement KeptOnScreen(TPlacement p, const QRect& area, const QMargins& frame)
 {
-    if (p.Top + p.Height > screenHeight)
-        p.Top = screenHeight - p.Height;
-    if (p.Left + p.Width > screenWidth)
-        p.Left = screenWidth - p.Width;
-    if (p.Top < 0)
-        p.Top = 0;
-    if (p.Left < 0)
-        p.Left = 0;
+    int frameWidth = p.Width + frame.left() + frame.right();
+    int frameHeight = p.Height + frame.top() + frame.bottom();
+    int right = area.x() + area.width(), bottom = area.y() + area.height();
+    if (p.Top + frameHeight > bottom)
+        p.Top = bottom - frameHeight;
+    if (p.Left + frameWidth > right)
+        p.Left = right - frameWidth;
+    if (p.Top < area.y())
+        p.Top = area.y();
+    if (p.Left < area.x())
+        p.Left = area.x();
     return p;
+}
+
+QRect TFormaBezdokumentowaPozycjonowana::AvailableArea() const
+{
+    if (!ScreenArea.isNull())
+        return ScreenArea;
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+void TFormaBezdokumentowaPozycjonowana::KeepFrameOnScreen()
+{
+    // Some window managers give the frame only once the window is shown: correct it then, once.
+    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (!FCheckFrame || !isVisible() || windowState() != Qt::WindowNoState || frame.isNull())
+        return;
+    FCheckFrame = false;
+    TPlacement now{height(), width(), pos().x(), pos().y(), 0};
+    TPlacement kept = KeptOnScreen(now, AvailableArea(), frame);
+    if (kept.Left != now.Left || kept.Top != now.Top)
+        move(kept.Left, kept.Top);
 }
 
 void TFormaBezdokumentowaPozycjonowana::FormCreate()
@@ -45,8 +70,11 @@ void TFormaBezdokumentowaPozycjonowana::FormCreate()
     p.Left = ReadInt(Settings(), "OdLewej", -1);
     p.Top = ReadInt(Settings(), "OdGóry", -1);
     p.State = ReadInt(Settings(), "StanOkna", 0);
-    QSize screen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry().size() : QSize(1024, 768);
-    p = KeptOnScreen(p, ScreenWidth > 0 ? ScreenWidth : screen.width(), ScreenHeight > 0 ? ScreenHeight : screen.height());
+    // The frame counts: a status bar below the screen's edge is as lost as the whole window.
+    create();
+    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    FCheckFrame = frame.isNull();
+    p = KeptOnScreen(p, AvailableArea(), frame);
     resize(p.Width, p.Height);
     move(p.Left, p.Top);
     FNormalPos = QPoint(p.Left, p.Top);
@@ -84,11 +112,13 @@ void TFormaBezdokumentowaPozycjonowana::RememberNormal()
 void TFormaBezdokumentowaPozycjonowana::moveEvent(QMoveEvent* event)
 {
     TFormaBezdokumentowa::moveEvent(event);
+    KeepFrameOnScreen();
     RememberNormal();
 }
 
 void TFormaBezdokumentowaPozycjonowana::resizeEvent(QResizeEvent* event)
 {
     TFormaBezdokumentowa::resizeEvent(event);
+    KeepFrameOnScreen();
     RememberNormal();
 }

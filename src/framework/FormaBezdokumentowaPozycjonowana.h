@@ -1,4 +1,7 @@
 #pragma once
+#include <QMargins>
+#include <QRect>
+
 #include "framework/FormaBezdokumentowa.h"
 
 // A document-less window that comes back with the size, place and state it had when closed.
@@ -9,15 +12,19 @@ public:
     void FormCreate() override;
     void FormClose() override;
 
-    // Screen size used by the on-screen correction; the primary screen unless set.
-    int ScreenWidth = -1, ScreenHeight = -1;
+    // The screen area the whole frame is kept on; the primary screen's available area (without
+    // the desktop's panels) unless set.
+    QRect ScreenArea;
 
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QRect AvailableArea() const;
+    void KeepFrameOnScreen();
     void RememberNormal();
+    bool FCheckFrame = false;  // until the window manager has given the window its frame
     QPoint FNormalPos;  // place and size of the window in the normal state, as last seen
     QSize FNormalSize;
 };
@@ -25,6 +32,6 @@ private:
 struct TPlacement {
     int Height = 342, Width = 522, Left = -1, Top = -1, State = 0;
 };
-// Keeps a window on a screen of that size: never past the right or bottom edge, never above or
-// left of 0.
-TPlacement KeptOnScreen(TPlacement p, int screenWidth, int screenHeight);
+// Keeps the whole frame of a window (client size Width x Height, frame at Left, Top, with these
+// frame margins) on the area: never past its right or bottom edge, never above or left of it.
+TPlacement KeptOnScreen(TPlacement p, const QRect& area, const QMargins& frame = {});

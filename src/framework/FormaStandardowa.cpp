@@ -3,19 +3,23 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QFile>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -51,7 +55,26 @@ std::string MailAddressFor(const std::string& mailAddress, const std::string& pr
 
 std::string VersionFileAddress(const std::string& base, const TInstallLocation& location)
 {
-    return base + location.Code + "/" + Slashes(location.RelativePath) + ".zawartosc" + ".wersja";
+    // A program outside the known folders keeps its whole, absolute path: its own leading slash
+    // would double the one after the code.
+    std::string path = Slashes(location.RelativePath);
+    path.erase(0, path.find_first_not_of('/'));
+    return base + location.Code + "/" + path + ".zawartosc" + ".wersja";
+}
+
+bool LooksLikeWebPage(const QByteArray& head, const QByteArray& contentType)
+{
+    QByteArray type = contentType.toLower();
+    if (type.contains("html") || type.contains("xml"))
+        return true;
+    QByteArray text = head;
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    text = text.trimmed().left(16).toLower();
+    for (const char* start : {"<!doctype", "<html", "<head", "<body", "<?xml", "<!--"})
+        if (text.startsWith(start))
+            return true;
+    return false;
 }
 
 TFormaStandardowa::TFormaStandardowa(QWidget* parent) : QMainWindow(parent)
@@ -99,6 +122,26 @@ TFormaStandardowa::TFormaStandardowa(QWidget* parent) : QMainWindow(parent)
     ExitBtn->setToolTip("Zamknij");
     ExitBtn->setStatusTip("");
 
+    // Hints the toolkit leaves standing: a menu closed with Esc, a disabled item, a tool button
+    // without a hint of its own.
+    FileMenu->installEventFilter(this);
+    Help1->installEventFilter(this);
+    if (QWidget* button = MainToolbar->widgetForAction(ExitBtn))
+        button->installEventFilter(this);
+
+    FDeadline = new QTimer(this);
+    FDeadline->setSingleShot(true);
+    connect(FDeadline, &QTimer::timeout, this, [this] {
+        if (FReply) {
+            FCutShort = true;
+            FReply->abort();  // finishes it, as a failure
+        }
+    });
+    if (const char* base = std::getenv("TRELUBKI_VERSION_URL")) {
+        VersionBaseAddress = base;
+        FollowUpAddress = *base ? VersionBaseAddress + "pobrano.html" : std::string();
+    }
+
     ShellOpen = [](const std::string& address) { return QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(address))); };
     ShowMessageBox = [this](const QString& caption, const QString& text, bool information) {
         QMessageBox box(information ? QMessageBox::Information : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
@@ -112,10 +155,9 @@ TFormaStandardowa::TFormaStandardowa(QWidget* parent) : QMainWindow(parent)
 
 TFormaStandardowa::~TFormaStandardowa()
 {
+    AbandonDownload();
     if (!KeptFile.empty())
         std::remove(KeptFile.c_str());
-    if (!CurrentFile.empty())
-        std::remove(CurrentFile.c_str());
 }
 
 void TFormaStandardowa::FormCreate()
@@ -126,7 +168,8 @@ void TFormaStandardowa::FormCreate()
     LegalCopyright = info.LegalCopyright;
     ProductVersion = info.ProductVersion;
 
-    QGuiApplication::setApplicationDisplayName(Q(ProductName));
+    // The caption alone: an application display name would be appended by the toolkit to the
+    // caption of every dialog ("... - Błąd — Trelubki Serwer Zuli-Zuli").
     setWindowTitle(Q(ProductName));
     PokazOpis(QString());
     AboutItem->setStatusTip(QString("O programie %1...").arg(Q(ProductName)));
@@ -146,7 +189,46 @@ void TFormaStandardowa::FormClose()
 void TFormaStandardowa::closeEvent(QCloseEvent* event)
 {
     FormClose();
+    AbandonDownload();  // a check still running ends with the window
     event->accept();
+}
+
+bool TFormaStandardowa::event(QEvent* event)
+{
+    // Every hint goes through PokazOpis, so an empty one shows the legal notice.
+    if (event->type() == QEvent::StatusTip) {
+        PokazOpis(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+bool TFormaStandardowa::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::StatusTip:
+        // A menu of its own (a popup) keeps its items' hints to itself otherwise.
+        PokazOpis(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    case QEvent::Hide:
+    case QEvent::Leave:
+        PokazOpis(QString());
+        break;
+    case QEvent::Enter:
+        if (auto* button = qobject_cast<QToolButton*>(watched))
+            PokazOpis(button->defaultAction() ? button->defaultAction()->statusTip() : QString());
+        break;
+    case QEvent::MouseMove:
+        if (auto* menu = qobject_cast<QMenu*>(watched)) {
+            QAction* item = menu->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+            if (!item || !item->isEnabled())
+                PokazOpis(QString());
+        }
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFormaStandardowa::FileExitItemClick()
@@ -229,6 +311,8 @@ void TFormaStandardowa::Uaktualnienie1Click()
 
 void TFormaStandardowa::CheckForNewVersion()
 {
+    if (VersionBaseAddress.empty())
+        return;
     StartDownload(VersionFileAddress(VersionBaseAddress, InstallLocationOf(ProgramPath())));
 }
 
@@ -236,34 +320,92 @@ void TFormaStandardowa::StartDownload(const std::string& address)
 {
     CurrentAddress = address;
     CurrentFile = NewTempFile();
-    DownloadStopped(!CurrentFile.empty() && Download(address, CurrentFile));
+    FDownloadFile = std::make_unique<QFile>(Q(CurrentFile));
+    if (CurrentFile.empty() || !FDownloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        FDownloadFile.reset();
+        DownloadStopped(false);
+        return;
+    }
+    if (!FNetwork)
+        FNetwork = new QNetworkAccessManager(this);
+    QNetworkRequest request(QUrl(Q(address)));
+    // A redirect is not the file that was asked for (a portal or a parked name answers so).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(DownloadTimeoutMs);
+    FDownloadHead.clear();
+    FDownloaded = 0;
+    FDownloadFailed = false;
+    FReply = FNetwork->get(request);
+    connect(FReply, &QNetworkReply::readyRead, this, &TFormaStandardowa::TakeDownloadedData);
+    connect(FReply, &QNetworkReply::finished, this, &TFormaStandardowa::DownloadFinished);
+    FDeadline->start(DownloadTimeoutMs);
 }
 
-bool TFormaStandardowa::Download(const std::string& address, const std::string& file)
+void TFormaStandardowa::TakeDownloadedData()
 {
-    QNetworkAccessManager manager;
-    QNetworkRequest request(QUrl(Q(address)));
-    request.setTransferTimeout(DownloadTimeoutMs);
-    QNetworkReply* reply = manager.get(request);
-    QEventLoop wait;
-    QObject::connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
-    QTimer::singleShot(DownloadTimeoutMs + 500, &wait, &QEventLoop::quit);  // whatever happens
-    if (!reply->isFinished())
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
-    bool ok = reply->isFinished() && reply->error() == QNetworkReply::NoError;
-    if (ok) {
-        QFile out(Q(file));
-        ok = out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(reply->readAll()) >= 0;
+    if (!FReply || FDownloadFailed)
+        return;
+    QByteArray data = FReply->readAll();
+    FDownloaded += data.size();
+    if (FDownloadHead.size() < 64)
+        FDownloadHead += data.left(64 - FDownloadHead.size());
+    if (FDownloaded > MaxDownloadBytes || FDownloadFile->write(data) != data.size()) {
+        FDownloadFailed = true;
+        FReply->abort();
     }
-    reply->abort();
+}
+
+bool TFormaStandardowa::ReplyIsTheResource(QNetworkReply* reply) const
+{
+    if (FDownloadFailed || reply->error() != QNetworkReply::NoError)
+        return false;
+    QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+        return false;  // a redirect, or an error page that came with no error
+    if (EndsWithNoCase(CurrentAddress, ".wersja") &&
+        LooksLikeWebPage(FDownloadHead, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()))
+        return false;
+    return true;
+}
+
+void TFormaStandardowa::DownloadFinished()
+{
+    QNetworkReply* reply = std::exchange(FReply, nullptr);
+    FDeadline->stop();
+    if (!FDownloadFailed && reply->error() == QNetworkReply::NoError) {
+        FReply = reply;  // what arrived with the end
+        TakeDownloadedData();
+        FReply = nullptr;
+    }
+    bool success = ReplyIsTheResource(reply);
+    success = FDownloadFile->flush() && success;
+    FDownloadFile.reset();
+    reply->disconnect(this);
     reply->deleteLater();
-    return ok;
+    DownloadStopped(success);
+}
+
+void TFormaStandardowa::AbandonDownload()
+{
+    if (FReply) {
+        QNetworkReply* reply = std::exchange(FReply, nullptr);
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+        FCutShort = true;
+    }
+    if (FDeadline)
+        FDeadline->stop();
+    FDownloadFile.reset();
+    if (!CurrentFile.empty())
+        std::remove(CurrentFile.c_str());
+    CurrentFile.clear();
 }
 
 void TFormaStandardowa::DownloadStopped(bool success)
 {
     if (!success) {
-        // Nothing is announced; the empty temporary file is not left behind.
+        // Nothing is announced; the temporary file is not left behind.
         if (!CurrentFile.empty())
             std::remove(CurrentFile.c_str());
         CurrentFile.clear();
@@ -276,7 +418,8 @@ void TFormaStandardowa::DownloadStopped(bool success)
         CurrentFile.clear();
         if (CompareVersions(offered, mine) > 0)
             statusBar()->showMessage(NewerVersionNotice);
-        StartDownload(FollowUpAddress);
+        if (!FollowUpAddress.empty())
+            StartDownload(FollowUpAddress);
     } else {
         if (!KeptFile.empty())
             std::remove(KeptFile.c_str());

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #ifndef TZZ_VERSION_MAJOR
 #define TZZ_VERSION_MAJOR 0
@@ -128,7 +129,37 @@ std::string CommonFilesDir() { return "/usr/local/"; }
 std::string TempDir() { return WithSlash(EnvOr("TMPDIR", "/tmp/")); }
 std::string WindowsDir() { return "/usr/"; }
 std::string SystemDir() { return "/usr/bin/"; }
-std::string PersonalDir() { return WithSlash(EnvOr("XDG_DOCUMENTS_DIR", EnvOr("HOME", "") + "/Documents")); }
+std::string UserDirsDocuments()
+{
+    std::string config = EnvOr("XDG_CONFIG_HOME", EnvOr("HOME", "") + "/.config");
+    std::ifstream in(config + "/user-dirs.dirs");
+    const std::string key = "XDG_DOCUMENTS_DIR=";
+    for (std::string line; std::getline(in, line);) {
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, key.size(), key) != 0)
+            continue;
+        // A double-quoted value: "$HOME/..." or an absolute path; backslash escapes a character.
+        std::string quoted = line.substr(start + key.size());
+        if (quoted.size() < 2 || quoted.front() != '"')
+            continue;
+        std::string value;
+        for (size_t i = 1; i < quoted.size() && quoted[i] != '"'; ++i)
+            value += quoted[i] == '\\' && i + 1 < quoted.size() ? quoted[++i] : quoted[i];
+        if (value == "$HOME" || value.rfind("$HOME/", 0) == 0)
+            return EnvOr("HOME", "") + value.substr(5);
+        if (!value.empty() && value.front() == '/')
+            return value;
+    }
+    return {};
+}
+
+std::string PersonalDir()
+{
+    if (const char* v = std::getenv("XDG_DOCUMENTS_DIR"); v && *v)
+        return WithSlash(v);
+    std::string named = UserDirsDocuments();
+    return WithSlash(named.empty() ? EnvOr("HOME", "") + "/Documents" : named);
+}
 
 std::string NewTempFile()
 {

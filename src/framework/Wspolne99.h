@@ -36,13 +36,17 @@ std::string VersionText(TVersionPair v);
 
 // The standard folders, each ending in '/'. On this platform: program files /opt/, common files
 // /usr/local/, temporary files $TMPDIR (else /tmp/), the system's folder /usr/, its programs
-// /usr/bin/, the user's documents $XDG_DOCUMENTS_DIR (else ~/Documents/).
+// /usr/bin/, the user's documents $XDG_DOCUMENTS_DIR, else the documents folder that the desktop
+// names in ${XDG_CONFIG_HOME:-~/.config}/user-dirs.dirs (e.g. ~/Dokumenty), else ~/Documents/.
 std::string ProgramFilesDir();
 std::string CommonFilesDir();
 std::string TempDir();
 std::string WindowsDir();
 std::string SystemDir();
 std::string PersonalDir();
+// XDG_DOCUMENTS_DIR of user-dirs.dirs as a path ("$HOME/Dokumenty" -> /home/x/Dokumenty); empty
+// when the file names none.
+std::string UserDirsDocuments();
 std::string WithSlash(std::string path);
 std::string Slashes(std::string path);  // every '\' as '/'
 

@@ -1,13 +1,41 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix, checks what lands there and the systemd unit
-# (systemd-analyze verify where it exists), then starts the program as the unit's ExecStart line
-# says, on free ports, and asks it for the bootstrap address.
+# Installs the server component of the build into a temporary prefix, checks what lands there,
+# that its program needs no Qt, and the systemd unit (systemd-analyze verify where it exists),
+# then starts the program as the unit's ExecStart line says, on free ports, and asks it for the
+# bootstrap address. With the window built, installs the desktop component beside it and checks
+# its desktop entry and icon, and that the two share no file.
 #   check_install.sh BUILD_DIR
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
-trap '[ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; rm -rf "$prefix"' EXIT
-cmake --install "$build" --prefix "$prefix" >/dev/null
+desktop=$(mktemp -d)
+trap '[ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; rm -rf "$prefix" "$desktop"' EXIT
+cmake --install "$build" --prefix "$prefix" --component server >/dev/null
+
+# A service needs no window: nothing of Qt may be among the libraries it loads.
+if readelf -d "$prefix/bin/trelubki-serwer" | grep -i "NEEDED.*libQt"; then
+  echo "the server program needs Qt"; exit 1
+fi
+
+if [ -e "$build/trelubki-serwer-headless" ]; then
+  cmake --install "$build" --prefix "$desktop" --component desktop >/dev/null
+  entry=$desktop/share/applications/trelubki-serwer-desktop.desktop
+  for f in "$desktop/bin/trelubki-serwer-desktop" "$entry" \
+           "$desktop/share/icons/hicolor/scalable/apps/trelubki-serwer.svg" \
+           "$desktop/share/icons/hicolor/256x256/apps/trelubki-serwer.png"; do
+    [ -e "$f" ] || { echo "missing after install of the desktop component: $f"; exit 1; }
+  done
+  readelf -d "$desktop/bin/trelubki-serwer-desktop" | grep -q "NEEDED.*libQt6Widgets" \
+    || { echo "the desktop program is not the window build"; exit 1; }
+  if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$entry" || { echo "desktop entry is not valid"; exit 1; }
+  fi
+  exec_line=$(sed -n 's/^Exec=//p' "$entry"); icon=$(sed -n 's/^Icon=//p' "$entry")
+  [ -x "$desktop/bin/${exec_line%% *}" ] || { echo "Exec=$exec_line is not the installed program"; exit 1; }
+  [ -e "$desktop/share/icons/hicolor/256x256/apps/$icon.png" ] || { echo "Icon=$icon is not installed"; exit 1; }
+  common=$(comm -12 <(cd "$prefix" && find . -type f | sort) <(cd "$desktop" && find . -type f | sort))
+  [ -z "$common" ] || { echo "both components install: $common"; exit 1; }
+fi
 
 unit=$prefix/lib/systemd/system/trelubki-serwer.service
 for f in "$prefix/bin/trelubki-serwer" "$unit" "$prefix/share/trelubki-serwer/www/index.html"; do

@@ -1,3 +1,5 @@
+#include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -163,4 +165,44 @@ TEST_F(WindowTest, AnEntryHoldsAtMostItsCapSoThePaneStaysBounded)
     EXPECT_TRUE(last.startsWith(QString("x") + QChar(QChar::LineSeparator) + "    ccc"));
     EXPECT_TRUE(last.endsWith("c" + ellipsis));
     EXPECT_LT(form.RichEdit1->document()->characterCount(), 310 * (Cap + 2) + 2000);
+}
+
+TEST_F(WindowTest, MessengerPortThatCannotBeOpenedIsShownInTheWindow)
+{
+    TWSocket holder;
+    holder.SetAddr("0.0.0.0");
+    holder.SetPort("0");
+    holder.Listen();
+    TCommandLine o = FreePorts();
+    o.MessengerPort = BoundPort(holder);
+    TTestForm1 form(o);
+    form.FormCreate();
+    form.show();
+    EXPECT_FALSE(form.Serwer().ZZSerwer().Active);
+    EXPECT_TRUE(form.MessengerPortError->isVisible());
+    QString text = form.MessengerPortError->text();
+    EXPECT_TRUE(text.startsWith(QString("Nie udało się otworzyć portu komunikatora %1: Error 10048 in function Bind")
+                                    .arg(o.MessengerPort)))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains('\r') || text.contains('\n'));
+    auto entries = form.Entries();  // the log keeps its own lines: the notice alone
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].startsWith("Korzystanie"));
+
+    TTestForm1 fine(FreePorts());
+    fine.FormCreate();
+    fine.show();
+    EXPECT_FALSE(fine.MessengerPortError->isVisible());
+}
+
+TEST_F(WindowTest, WindowAndAboutBoxCarryTheProgramsIcon)
+{
+    TTestForm1 form(FreePorts());
+    form.FormCreate();
+    ASSERT_FALSE(ProgramIcon().isNull());
+    EXPECT_EQ(ProgramIcon().availableSizes().value(0), QSize(256, 256));
+    EXPECT_FALSE(form.windowIcon().isNull());
+    TBoxSeen about = SeeModalBox([&] { form.AboutItemClick(); });
+    EXPECT_TRUE(about.Seen);
+    EXPECT_TRUE(about.Icon);
 }

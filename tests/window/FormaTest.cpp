@@ -1,8 +1,14 @@
 #include <QAction>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWindow>
 
 #include "framework/FormaBezdokumentowaPozycjonowana.h"
 #include "http/HttpSrv.h"
+#include "support/RawHttpServer.h"
 #include "window/WindowFixture.h"
 
 namespace {
@@ -11,8 +17,10 @@ struct TQuietForm : TFormaBezdokumentowaPozycjonowana {
     std::vector<std::string> Opened;
     std::vector<QString> Boxes;
     bool OpenSucceeds = true;
+    std::function<void(const QString&, const QString&, bool)> RealBox;
     TQuietForm()
     {
+        RealBox = ShowMessageBox;
         VersionBaseAddress = WindowTest::Nowhere;
         FollowUpAddress = WindowTest::Nowhere;
         ShellOpen = [this](const std::string& a) {
@@ -46,6 +54,17 @@ struct VersionServer {
         std::ofstream(Dir / "pobrano.html") << "thanks";
     }
 };
+
+// Runs the start-up and waits for the version check it began, as the window's loop would.
+void CreateAndCheck(TFormaStandardowa& form)
+{
+    form.FormCreate();
+    int64_t end = MonotonicMs() + 10000;
+    while (form.DownloadRunning() && MonotonicMs() < end)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+const std::string NewerVersion("\x00\x00\x09\x00\x00\x00\x00\x00", 8);  // 9.0.0.0
 
 size_t WkFiles()
 {
@@ -109,7 +128,7 @@ TEST_F(WindowTest, NewerVersionIsAnnouncedAndTheFollowUpKeptUntilTheWindowGoes)
         TQuietForm form;
         form.VersionBaseAddress = server.Base();
         form.FollowUpAddress = server.Base().substr(0, server.Base().size() - 2) + "pobrano.html";
-        form.FormCreate();
+        CreateAndCheck(form);
         EXPECT_EQ(form.statusBar()->currentMessage(),
                   "Dostępna jest już nowsza wersja programu. Do uaktualnienia użyj: Pomoc, Uaktualnienie");
         kept = form.KeptFile;
@@ -129,7 +148,7 @@ TEST_F(WindowTest, SameVersionAnnouncesNothingButStillFetchesTheFollowUp)
     TQuietForm form;
     form.VersionBaseAddress = server.Base();
     form.FollowUpAddress = server.Base().substr(0, server.Base().size() - 2) + "pobrano.html";
-    form.FormCreate();
+    CreateAndCheck(form);
     EXPECT_EQ(form.statusBar()->currentMessage(), QString::fromStdString(form.LegalCopyright));
     EXPECT_FALSE(form.KeptFile.empty());
 }
@@ -141,7 +160,7 @@ TEST_F(WindowTest, FailedCheckAnnouncesNothingAndLeavesNoTemporaryFile)
     TQuietForm form;
     form.VersionBaseAddress = server.Base();
     int64_t start = MonotonicMs();
-    form.FormCreate();
+    CreateAndCheck(form);
     EXPECT_LT(MonotonicMs() - start, 5000);
     EXPECT_EQ(form.statusBar()->currentMessage(), QString::fromStdString(form.LegalCopyright));
     EXPECT_TRUE(form.KeptFile.empty());
@@ -163,25 +182,210 @@ TEST_F(WindowTest, StoredPlacementIsKeptOnTheScreen)
     TPlacement p;
     p.Left = 1900;
     p.Width = 522;
-    EXPECT_EQ(KeptOnScreen(p, 1280, 1024).Left, 758);
+    QRect screen(0, 0, 1280, 1024);
+    EXPECT_EQ(KeptOnScreen(p, screen).Left, 758);
     p.Top = 900;
-    EXPECT_EQ(KeptOnScreen(p, 1280, 1024).Top, 1024 - 342);
+    EXPECT_EQ(KeptOnScreen(p, screen).Top, 1024 - 342);
     TPlacement huge;
     huge.Width = 5000;
     huge.Height = 5000;
-    EXPECT_EQ(KeptOnScreen(huge, 1280, 1024).Left, 0);
-    EXPECT_EQ(KeptOnScreen(huge, 1280, 1024).Top, 0);
+    EXPECT_EQ(KeptOnScreen(huge, screen).Left, 0);
+    EXPECT_EQ(KeptOnScreen(huge, screen).Top, 0);
 
     TSettingsStore s("Welkor/Trelubki Serwer Zuli-Zuli");
     s.Write("StareRozmiary", "OdLewej", "1900");
     s.Write("StareRozmiary", "Szerokość", "522");
     s.Write("StareRozmiary", "Wysokość", "wysoko");  // not a number: the default
     TQuietForm form;
-    form.ScreenWidth = 1280;
-    form.ScreenHeight = 1024;
+    form.ScreenArea = QRect(0, 0, 1280, 1024);
     form.FormCreate();
-    EXPECT_EQ(form.pos().x(), 758);
+    QMargins frame = form.windowHandle()->frameMargins();
+    EXPECT_EQ(form.pos().x() + frame.left() + 522 + frame.right(), 1280);  // the frame's right edge on the screen's
     EXPECT_EQ(form.height(), 342);
+}
+
+TEST_F(WindowTest, TheWholeFrameIsKeptOnTheAvailableArea)
+{
+    TSettingsStore s("Welkor/Trelubki Serwer Zuli-Zuli");
+    s.Write("StareRozmiary", "OdLewej", "1900");
+    s.Write("StareRozmiary", "OdGóry", "2000");
+    TQuietForm form;
+    form.ScreenArea = QRect(0, 24, 1280, 1000);  // a panel of 24 pixels above
+    form.FormCreate();
+    form.show();
+    Pump(20);
+    QRect frame = form.frameGeometry();
+    ASSERT_GT(frame.height(), form.height());  // the platform gives the window a frame
+    EXPECT_EQ(frame.bottom(), 1023);  // the status bar's edge too, not only the client area's
+    EXPECT_EQ(frame.right(), 1279);
+
+    TPlacement p;
+    p.Left = -50;
+    p.Top = 0;
+    TPlacement kept = KeptOnScreen(p, QRect(0, 24, 1280, 1000), QMargins(4, 30, 4, 4));
+    EXPECT_EQ(kept.Left, 0);
+    EXPECT_EQ(kept.Top, 24);
+    p.Top = 700;
+    EXPECT_EQ(KeptOnScreen(p, QRect(0, 24, 1280, 1000), QMargins(4, 30, 4, 4)).Top, 1024 - 342 - 34);
+}
+
+TEST_F(WindowTest, VersionFileAddressHasOneSlashAfterTheCode)
+{
+    EXPECT_EQ(VersionFileAddress("http://v/", {'~', "/home/ala/trelubki-serwer"}),
+              "http://v/~/home/ala/trelubki-serwer.zawartosc.wersja");
+    EXPECT_EQ(VersionFileAddress("http://v/", {'P', "Welkor\\Trelubki\\Serwer.exe"}),
+              "http://v/P/Welkor/Trelubki/Serwer.exe.zawartosc.wersja");
+}
+
+TEST_F(WindowTest, OnlyAVersionFileCountsAsOne)
+{
+    // Each reply would announce 9.0.0.0 if it were taken for the version file.
+    std::string redirect;
+    TRawHttpServer server([&](const std::string& path) {
+        if (path == "/prawdziwy")
+            return HttpReply("200 OK", "application/octet-stream", NewerVersion);
+        return redirect;
+    });
+    struct TCase {
+        const char* Name;
+        std::string Reply;
+        bool Announced;
+    } cases[] = {
+        {"a version file", HttpReply("200 OK", "application/octet-stream", NewerVersion), true},
+        {"a redirect", HttpReply("302 Found", "text/plain", "", "Location: " + server.Base() + "prawdziwy\r\n"), false},
+        {"a moved page", HttpReply("301 Moved Permanently", "application/octet-stream", NewerVersion), false},
+        {"an error page", HttpReply("500 Internal Server Error", "application/octet-stream", NewerVersion), false},
+        {"a portal's page", HttpReply("200 OK", "text/html; charset=utf-8", "<html><body>Zaloguj</body></html>"), false},
+        {"a page without its type", HttpReply("200 OK", "application/octet-stream", "\r\n  <!DOCTYPE html>\n<html>"), false},
+        {"a page in XML", HttpReply("200 OK", "application/xhtml+xml", NewerVersion), false},
+    };
+    for (const TCase& c : cases) {
+        redirect = c.Reply;
+        size_t before = WkFiles();
+        TQuietForm form;
+        form.VersionBaseAddress = server.Base();
+        form.FollowUpAddress = server.Base() + "pobrano.html";
+        CreateAndCheck(form);
+        bool announced = form.statusBar()->currentMessage().startsWith("Dostępna jest już nowsza wersja");
+        EXPECT_EQ(announced, c.Announced) << c.Name;
+        EXPECT_EQ(form.KeptFile.empty(), !c.Announced) << c.Name << ": the follow-up comes only after a version file";
+        form.AbandonDownload();
+        EXPECT_LE(WkFiles(), before + (c.Announced ? 1 : 0)) << c.Name;
+    }
+}
+
+TEST_F(WindowTest, VersionCheckNeverHoldsTheWindowAndEndsWithinItsLimit)
+{
+    TRawHttpServer stalled([](const std::string&) { return std::string(); });
+    size_t before = WkFiles();
+    TQuietForm form;
+    form.VersionBaseAddress = stalled.Base();
+    form.DownloadTimeoutMs = 1500;
+    int64_t start = MonotonicMs();
+    form.FormCreate();
+    EXPECT_LT(MonotonicMs() - start, 750);  // the check goes on in the background
+    EXPECT_TRUE(form.DownloadRunning());
+    EXPECT_EQ(WkFiles(), before + 1);
+    while (form.DownloadRunning() && MonotonicMs() - start < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    int64_t took = MonotonicMs() - start;
+    EXPECT_GE(took, 1400);
+    EXPECT_LT(took, 1500 + 1500);  // its limit, with room for a loaded machine
+    EXPECT_EQ(WkFiles(), before);
+    EXPECT_EQ(form.statusBar()->currentMessage(), QString::fromStdString(form.LegalCopyright));
+
+    // Closing the window during a check ends it at once and leaves no file behind.
+    TQuietForm closing;
+    closing.VersionBaseAddress = stalled.Base();
+    closing.FormCreate();
+    closing.show();
+    ASSERT_TRUE(closing.DownloadRunning());
+    closing.close();
+    EXPECT_FALSE(closing.DownloadRunning());
+    EXPECT_TRUE(closing.DownloadCutShort());
+    EXPECT_TRUE(closing.CurrentFile.empty());
+    EXPECT_EQ(WkFiles(), before);
+}
+
+TEST_F(WindowTest, EmptyVersionServerTurnsTheCheckOff)
+{
+    setenv("TRELUBKI_VERSION_URL", "", 1);
+    TFormaStandardowa off;
+    unsetenv("TRELUBKI_VERSION_URL");
+    EXPECT_EQ(off.VersionBaseAddress, "");
+    off.ShowMessageBox = [](const QString&, const QString&, bool) {};
+    off.FormCreate();
+    EXPECT_FALSE(off.DownloadRunning());
+    setenv("TRELUBKI_VERSION_URL", "http://lustro.lan/w/", 1);
+    TFormaStandardowa mirror;
+    unsetenv("TRELUBKI_VERSION_URL");
+    EXPECT_EQ(mirror.VersionBaseAddress, "http://lustro.lan/w/");
+    EXPECT_EQ(mirror.FollowUpAddress, "http://lustro.lan/w/pobrano.html");
+}
+
+TEST_F(WindowTest, HintsEndWithTheirMenuAndEmptyOnesShowTheLegalNotice)
+{
+    TQuietForm form;
+    form.FormCreate();
+    form.show();
+    Pump(20);
+    const QString legal = QString::fromStdString(form.LegalCopyright);
+    auto hover = [](QWidget* w, QPoint at) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), w->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(w, &move);
+    };
+
+    // A menu closed with Esc takes its item's hint with it.
+    form.Help1->popup(QPoint(0, 0));
+    Pump(20);
+    hover(form.Help1, form.Help1->actionGeometry(form.Temmenu1).center());
+    Pump(20);
+    EXPECT_EQ(form.statusBar()->currentMessage(), "Informacje o użyciu pomocy");
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(form.Help1, &esc);
+    Pump(20);
+    EXPECT_FALSE(form.Help1->isVisible());
+    EXPECT_EQ(form.statusBar()->currentMessage(), legal);
+
+    // A disabled item (no help file: "Tematy Pomocy") has no hint to show.
+    ASSERT_FALSE(form.Contents1->isEnabled());
+    form.PokazOpis("Informacje pomocnicze");  // the menu's own hint, as when it is opened
+    form.Help1->popup(QPoint(0, 0));
+    Pump(20);
+    hover(form.Help1, form.Help1->actionGeometry(form.Contents1).center());
+    Pump(20);
+    EXPECT_EQ(form.statusBar()->currentMessage(), legal);
+    form.Help1->hide();
+
+    // The tool button's hint is empty ("Zamknij|").
+    form.PokazOpis("Zamknięcie");
+    QWidget* button = form.MainToolbar->widgetForAction(form.ExitBtn);
+    ASSERT_NE(button, nullptr);
+    QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), button->mapToGlobal(QPointF(2, 2)));
+    QApplication::sendEvent(button, &enter);
+    Pump(20);
+    EXPECT_EQ(form.statusBar()->currentMessage(), legal);
+    // and a hint of an item under the mouse still shows
+    QStatusTipEvent tip("Zamknięcie");
+    QApplication::sendEvent(form.FileMenu, &tip);
+    EXPECT_EQ(form.statusBar()->currentMessage(), "Zamknięcie");
+}
+
+TEST_F(WindowTest, DialogCaptionsAreExactlyTheirOwn)
+{
+    TQuietForm form;
+    form.ShowMessageBox = form.RealBox;
+    form.FormCreate();
+    // The toolkit appends an application display name to every dialog's caption.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    form.OpenSucceeds = false;
+    TBoxSeen error = SeeModalBox([&] { form.Poczta1Click(); });
+    EXPECT_EQ(error.Title, "Trelubki Serwer Zuli-Zuli - Błąd");
+    EXPECT_EQ(error.Text, "Błąd podczas uruchamiania poczty. Możliwe, że brak odpowiedniego programu.");
+    TBoxSeen about = SeeModalBox([&] { form.AboutItemClick(); });
+    EXPECT_EQ(about.Title, "O programie Trelubki Serwer Zuli-Zuli...");
+    EXPECT_TRUE(about.Text.startsWith("Trelubki Serwer Zuli-Zuli wersja 1.00.00.00\n"));
 }
 
 TEST_F(WindowTest, ClosingMaximisedStoresStateTwoAndTheNormalBounds)

@@ -1,0 +1,262 @@
+// The window build of the program itself: how it ends on SIGINT and SIGTERM, and what it does
+// when the display it is given cannot be reached.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "net/WSocket.h"
+#include "support/RawHttpServer.h"
+#include "support/ZzPeer.h"
+
+namespace {
+
+int FreePort()
+{
+    TWSocket probe;
+    probe.SetAddr("127.0.0.1");
+    probe.SetPort("0");
+    probe.Listen();
+    return BoundPort(probe);
+}
+
+std::string TempFolder(const char* name)
+{
+    std::string tmpl = std::string("/tmp/tzz-") + name + "-XXXXXX";
+    return mkdtemp(tmpl.data());
+}
+
+// The program in a child process with an environment of the test's choosing (nothing of the
+// test's own display or configuration), stdout and stderr caught.
+struct TWindowProgram {
+    pid_t Pid = -1;
+    int Out = -1, Err = -1;
+    std::string Stdout, Stderr;
+
+    TWindowProgram(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
+    {
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+            return;
+        Pid = fork();
+        if (Pid == 0) {
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY", "TRELUBKI_VERSION_URL"})
+                unsetenv(name);
+            for (const auto& [name, value] : env)
+                setenv(name.c_str(), value.c_str(), 1);
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            std::vector<char*> argv;
+            std::string program = TZZ_PROGRAM;
+            argv.push_back(program.data());
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        Out = out[0];
+        Err = err[0];
+        fcntl(Out, F_SETFL, O_NONBLOCK);
+        fcntl(Err, F_SETFL, O_NONBLOCK);
+    }
+    ~TWindowProgram()
+    {
+        if (Pid > 0) {
+            kill(Pid, SIGKILL);
+            waitpid(Pid, nullptr, 0);
+        }
+        close(Out);
+        close(Err);
+    }
+    void Pull()
+    {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(Out, buf, sizeof buf)) > 0)
+            Stdout.append(buf, static_cast<size_t>(n));
+        while ((n = read(Err, buf, sizeof buf)) > 0)
+            Stderr.append(buf, static_cast<size_t>(n));
+    }
+    bool WaitFor(const std::string& text, int timeoutMs = 5000)
+    {
+        int64_t end = MonotonicMs() + timeoutMs;
+        while (Stdout.find(text) == std::string::npos && MonotonicMs() < end) {
+            pollfd p{Out, POLLIN, 0};
+            poll(&p, 1, 20);
+            Pull();
+        }
+        return Stdout.find(text) != std::string::npos;
+    }
+    // The exit status, -signal when a signal ended it, -1000 when it did not end in time.
+    int Stop(int sig, int timeoutMs = 5000)
+    {
+        kill(Pid, sig);
+        int status = 0;
+        int64_t end = MonotonicMs() + timeoutMs;
+        pid_t done = 0;
+        while ((done = waitpid(Pid, &status, WNOHANG)) == 0 && MonotonicMs() < end)
+            usleep(10000);
+        Pull();
+        if (done != Pid)
+            return -1000;
+        Pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+};
+
+bool LoggedIn(int port)
+{
+    for (int i = 0; i < 150; ++i) {
+        TZzPeer peer;
+        if (peer.Connect(port))
+            return peer.Login(3);
+        usleep(20000);
+    }
+    return false;
+}
+
+size_t WkFiles(const std::string& folder)
+{
+    size_t n = 0;
+    for (auto& e : std::filesystem::directory_iterator(folder))
+        n += e.path().filename().string().rfind("wk", 0) == 0;
+    return n;
+}
+
+// An X server of the test's own, when the machine has one to start: the toolkit's threads there
+// are the ones a stop signal could land on.
+struct TXServer {
+    pid_t Pid = -1;
+    std::string Display;
+    TXServer()
+    {
+        if (access("/usr/bin/Xvfb", X_OK) != 0)
+            return;
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        Pid = fork();
+        if (Pid == 0) {
+            fcntl(fds[1], F_SETFD, 0);  // the one descriptor it inherits
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 2);
+            std::string fd = std::to_string(fds[1]);
+            // -noreset: the server does not start over when its last client leaves.
+            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-ac", "-nolisten", "tcp", "-screen", "0", "1024x768x24",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char number[16] = {};
+        pollfd p{fds[0], POLLIN, 0};
+        if (poll(&p, 1, 5000) > 0 && read(fds[0], number, sizeof number - 1) > 0)
+            Display = ":" + std::to_string(std::atoi(number));
+        FNumberPipe = fds[0];  // open while it runs: it may write its number again, and dies when it cannot
+        // Its number comes a moment before it takes connections.
+        std::string socketPath = "/tmp/.X11-unix/X" + std::to_string(std::atoi(number));
+        for (int i = 0; !Display.empty() && i < 300 && !Accepts(socketPath); ++i)
+            usleep(10000);
+    }
+    static bool Accepts(const std::string& path)
+    {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un to{};
+        to.sun_family = AF_UNIX;
+        std::snprintf(to.sun_path, sizeof to.sun_path, "%s", path.c_str());
+        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+        close(fd);
+        return ok;
+    }
+    ~TXServer()
+    {
+        if (Pid > 0) {
+            kill(Pid, SIGTERM);
+            waitpid(Pid, nullptr, 0);
+        }
+        if (FNumberPipe >= 0)
+            close(FNumberPipe);
+    }
+    int FNumberPipe = -1;
+};
+
+std::string Placement(const std::string& config, const std::string& name)
+{
+    std::ifstream in(config + "/Welkor/Trelubki Serwer Zuli-Zuli.ini");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(name + "=", 0) == 0)
+            return line.substr(name.size() + 1);
+    return "(none)";
+}
+
+// SIGINT or SIGTERM while the version check still waits for its server: the window closes as
+// with its close button, the placement is stored, no temporary file stays, exit status 0.
+void StopsInOrder(const std::map<std::string, std::string>& platform, int sig)
+{
+    TRawHttpServer stalled([](const std::string&) { return std::string(); });
+    std::string config = TempFolder("config"), temp = TempFolder("tmp");
+    std::map<std::string, std::string> env = platform;
+    env["XDG_CONFIG_HOME"] = config;
+    env["TMPDIR"] = temp;
+    env["TRELUBKI_VERSION_URL"] = stalled.Base();
+    int port = FreePort();
+    {
+        TWindowProgram program({"--messenger-port", std::to_string(port), "--http-port", std::to_string(FreePort())}, env);
+        ASSERT_TRUE(LoggedIn(port)) << "the servers answer while the check waits";
+        int64_t end = MonotonicMs() + 2000;
+        while (stalled.Requests() == 0 && MonotonicMs() < end)
+            usleep(10000);
+        ASSERT_EQ(stalled.Requests(), 1) << (program.Pull(), program.Stderr);
+        EXPECT_EQ(WkFiles(temp), 1u);
+        EXPECT_EQ(program.Stop(sig), 0) << program.Stderr;
+        EXPECT_EQ(WkFiles(temp), 0u);
+        EXPECT_EQ(Placement(config, "StanOkna"), "0");
+        EXPECT_NE(Placement(config, "Szerokość"), "(none)");
+    }
+    std::filesystem::remove_all(config);
+    std::filesystem::remove_all(temp);
+}
+
+}  // namespace
+
+TEST(WindowProgram, StopSignalsCloseTheWindowInOrderOffscreen)
+{
+    StopsInOrder({{"QT_QPA_PLATFORM", "offscreen"}}, SIGTERM);
+    StopsInOrder({{"QT_QPA_PLATFORM", "offscreen"}}, SIGINT);
+}
+
+TEST(WindowProgram, StopSignalsCloseTheWindowInOrderOnAnXServer)
+{
+    TXServer x;
+    if (x.Display.empty())
+        GTEST_SKIP() << "no Xvfb on this machine";
+    StopsInOrder({{"DISPLAY", x.Display}}, SIGTERM);
+    StopsInOrder({{"DISPLAY", x.Display}}, SIGINT);
+}
+
+TEST(WindowProgram, UnreachableDisplayFallsBackToHeadlessWithOneLine)
+{
+    int number = 271;
+    while (access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0)
+        ++number;
+    std::string config = TempFolder("config");
+    int port = FreePort();
+    TWindowProgram program({"--messenger-port", std::to_string(port), "--http-port", std::to_string(FreePort())},
+                           {{"DISPLAY", ":" + std::to_string(number)}, {"XDG_CONFIG_HOME", config},
+                            {"TRELUBKI_VERSION_URL", ""}});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n")) << program.Stderr;  // the log, headless, on stdout
+    EXPECT_TRUE(LoggedIn(port));
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stderr, "trelubki-serwer: the display (DISPLAY=:" + std::to_string(number) +
+                                  ") cannot be reached; running headless\n");
+    std::filesystem::remove_all(config);
+}
