@@ -12,6 +12,7 @@
 
 #include "core/Znaki.h"
 #include "net/WSocket.h"
+#include "support/ChildProgram.h"
 #include "support/ZzPeer.h"
 
 namespace {
@@ -35,85 +36,11 @@ const std::string& ConfigDir()
     return dir;
 }
 
-struct TProgram {
-    pid_t Pid = -1;
-    int Out = -1;
-    int Err = -1;
-    std::string Stdout, Stderr;
-
-    explicit TProgram(std::vector<std::string> args)
+// The program with a configuration folder of the tests' own.
+struct TProgram : TChildProgram {
+    explicit TProgram(const std::vector<std::string>& args)
+        : TChildProgram(TZZ_PROGRAM, args, {{"XDG_CONFIG_HOME", ConfigDir()}})
     {
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0)
-            return;
-        Pid = fork();
-        if (Pid == 0) {
-            setenv("XDG_CONFIG_HOME", ConfigDir().c_str(), 1);
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            std::vector<char*> argv;
-            std::string program = TZZ_PROGRAM;
-            argv.push_back(program.data());
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        Out = out[0];
-        Err = err[0];
-        fcntl(Out, F_SETFL, O_NONBLOCK);
-        fcntl(Err, F_SETFL, O_NONBLOCK);
-    }
-    ~TProgram()
-    {
-        if (Pid > 0) {
-            kill(Pid, SIGKILL);
-            waitpid(Pid, nullptr, 0);
-        }
-        close(Out);
-        close(Err);
-    }
-    void Pull()
-    {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(Out, buf, sizeof buf)) > 0)
-            Stdout.append(buf, static_cast<size_t>(n));
-        while ((n = read(Err, buf, sizeof buf)) > 0)
-            Stderr.append(buf, static_cast<size_t>(n));
-    }
-    // Waits until stdout holds text (or timeout).
-    bool WaitFor(const std::string& text, int timeoutMs = 5000)
-    {
-        int64_t end = MonotonicMs() + timeoutMs;
-        while (Stdout.find(text) == std::string::npos && MonotonicMs() < end) {
-            pollfd p{Out, POLLIN, 0};
-            poll(&p, 1, 20);
-            Pull();
-        }
-        return Stdout.find(text) != std::string::npos;
-    }
-    int Stop(int sig)
-    {
-        kill(Pid, sig);
-        int status = 0;
-        int64_t end = MonotonicMs() + 5000;
-        while (waitpid(Pid, &status, WNOHANG) == 0 && MonotonicMs() < end)
-            usleep(10000);
-        Pull();
-        Pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    int Wait()
-    {
-        int status = 0;
-        waitpid(Pid, &status, 0);
-        Pid = -1;
-        Pull();
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };
 

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "net/WSocket.h"
+#include "support/ChildProgram.h"
 #include "support/RawHttpServer.h"
 #include "support/ZzPeer.h"
 
@@ -33,84 +34,13 @@ std::string TempFolder(const char* name)
     return mkdtemp(tmpl.data());
 }
 
-// The program in a child process with an environment of the test's choosing (nothing of the
-// test's own display or configuration), stdout and stderr caught.
-struct TWindowProgram {
-    pid_t Pid = -1;
-    int Out = -1, Err = -1;
-    std::string Stdout, Stderr;
-
+// The program with an environment of the test's choosing: nothing of the test's own display or
+// configuration.
+struct TWindowProgram : TChildProgram {
     TWindowProgram(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
+        : TChildProgram(TZZ_PROGRAM, args, env,
+                        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY", "TRELUBKI_VERSION_URL"})
     {
-        int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-            return;
-        Pid = fork();
-        if (Pid == 0) {
-            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY", "TRELUBKI_VERSION_URL"})
-                unsetenv(name);
-            for (const auto& [name, value] : env)
-                setenv(name.c_str(), value.c_str(), 1);
-            dup2(out[1], 1);
-            dup2(err[1], 2);
-            std::vector<char*> argv;
-            std::string program = TZZ_PROGRAM;
-            argv.push_back(program.data());
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(err[1]);
-        Out = out[0];
-        Err = err[0];
-        fcntl(Out, F_SETFL, O_NONBLOCK);
-        fcntl(Err, F_SETFL, O_NONBLOCK);
-    }
-    ~TWindowProgram()
-    {
-        if (Pid > 0) {
-            kill(Pid, SIGKILL);
-            waitpid(Pid, nullptr, 0);
-        }
-        close(Out);
-        close(Err);
-    }
-    void Pull()
-    {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(Out, buf, sizeof buf)) > 0)
-            Stdout.append(buf, static_cast<size_t>(n));
-        while ((n = read(Err, buf, sizeof buf)) > 0)
-            Stderr.append(buf, static_cast<size_t>(n));
-    }
-    bool WaitFor(const std::string& text, int timeoutMs = 5000)
-    {
-        int64_t end = MonotonicMs() + timeoutMs;
-        while (Stdout.find(text) == std::string::npos && MonotonicMs() < end) {
-            pollfd p{Out, POLLIN, 0};
-            poll(&p, 1, 20);
-            Pull();
-        }
-        return Stdout.find(text) != std::string::npos;
-    }
-    // The exit status, -signal when a signal ended it, -1000 when it did not end in time.
-    int Stop(int sig, int timeoutMs = 5000)
-    {
-        kill(Pid, sig);
-        int status = 0;
-        int64_t end = MonotonicMs() + timeoutMs;
-        pid_t done = 0;
-        while ((done = waitpid(Pid, &status, WNOHANG)) == 0 && MonotonicMs() < end)
-            usleep(10000);
-        Pull();
-        if (done != Pid)
-            return -1000;
-        Pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
 };
 
