@@ -88,18 +88,13 @@ std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& op
             if (value.empty())  // "" would make every request path absolute
                 return "--doc-dir: the directory name is empty";
             options.DocDir = value;
-        } else if (arg == "--login-timeout") {
+        } else if (arg == "--login-timeout" || arg == "--http-timeout") {
+            bool login = arg == "--login-timeout";
+            int most = login ? MaxLoginTimeout : MaxHttpTimeoutSeconds;
             if (!takeValue())
-                return "--login-timeout needs a number of seconds";
-            if (!ParseSeconds(value, MaxLoginTimeout, options.LoginTimeout))
-                return "--login-timeout: '" + value + "' is not a number of seconds (0-" +
-                       std::to_string(MaxLoginTimeout) + ")";
-        } else if (arg == "--http-timeout") {
-            if (!takeValue())
-                return "--http-timeout needs a number of seconds";
-            if (!ParseSeconds(value, MaxHttpTimeoutSeconds, options.HttpTimeoutSeconds))
-                return "--http-timeout: '" + value + "' is not a number of seconds (0-" +
-                       std::to_string(MaxHttpTimeoutSeconds) + ")";
+                return arg + " needs a number of seconds";
+            if (!ParseSeconds(value, most, login ? options.LoginTimeout : options.HttpTimeoutSeconds))
+                return arg + ": '" + value + "' is not a number of seconds (0-" + std::to_string(most) + ")";
         } else {
             return "unknown option '" + std::string(argv[i]) + "' (see --help)";
         }
