@@ -36,6 +36,7 @@
 
 #include "core/ByteString.h"
 #include "net/EventLoop.h"
+#include "net/SendQueueTotal.h"
 #include "net/WSockbuf.h"
 #include "net/WSocketNames.h"
 
@@ -102,7 +103,8 @@ public:
     TWSocketOptions ComponentOptions = 0;
     bool MultiThreaded = false;
     TSocket Handle() const { return FHSocket; }
-    size_t BufferedBytes() const { return FBufferedBytes; }  // queued, not yet handed to the network
+    // Queued, not yet handed to the network: copied bytes and what is left of shared payloads.
+    size_t BufferedBytes() const { return FBufferedBytes; }
     TEventLoop& Loop() const { return FLoop; }
 
     // Events; an unassigned one is skipped.
@@ -123,6 +125,17 @@ public:
     int Send(const void* data, int len);
     int SendString(ByteView str);
     void QueueString(ByteView str);
+    // Queues bytes that other queues send too: only a reference is kept, and this queue's
+    // unsent count grows by the payload's length. Otherwise as Send.
+    int SendShared(const TSharedBytes& payload);
+    // A queue holding at least this much counts as congested (0: never) until it has drained
+    // to half of it; see TSendQueueTotal.
+    void SetSlowQueueMark(size_t bytes);
+    bool QueueCongested() const { return FCongested; }
+    // When the congested queue last handed bytes to the network (or became congested).
+    int64_t QueueProgressMs() const { return FProgressMs; }
+    // Stops or resumes the read readiness of the connection (see TEventLoop::PauseRead).
+    void PauseReading(bool paused);
     virtual int Receive(void* buffer, int bufferSize);
     ByteString ReceiveString();
     void Close();
@@ -168,6 +181,8 @@ protected:
     void AssignDefaultValue();
     void PutDataInSendBuffer(const void* data, int len);
     void DeleteBufferedData();
+    void QueueLengthChanged();
+    int RequestPush(int len);
     int PlainReceive(void* buffer, int bufferSize);
     bool Destroying() const { return FDestroying; }
     void BeginDestroy();
@@ -195,9 +210,19 @@ private:
     int FReadCount = 0;
     bool FCloseInvoked = false;
     int FLastError = 0;
-    std::deque<std::unique_ptr<TBuffer>> FBufList;
+    // One entry of the send queue: a block of copied bytes, or a shared payload and how much
+    // of it has gone.
+    struct TSendEntry {
+        std::unique_ptr<TBuffer> Block;
+        TSharedBytes Shared;
+        size_t SharedSent = 0;
+    };
+    std::deque<TSendEntry> FBufList;
     int32_t FBufSize = DefaultBufSize;
     size_t FBufferedBytes = 0;
+    size_t FSlowQueueMark = 0;
+    bool FCongested = false;
+    int64_t FProgressMs = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
     bool FDestroying = false;
     bool FFlushRequested = false;
