@@ -177,6 +177,9 @@ protected:
     void InternalClose(bool shutdown, uint16_t error);
     void TryToSend();
     void PushQueue();  // TryToSend, then the posted write notification when all has gone
+    // What Send queued in this round would have gone out at once: every path that ends the
+    // session or defers its end hands it over first (no event of its own while destroying).
+    void PushRound();
     void SetLingerOption();
     void AssignDefaultValue();
     void PutDataInSendBuffer(const void* data, int len);

@@ -71,16 +71,14 @@ void TCustomWSocket::InternalClose(bool shutdown, uint16_t error)
 
 void TCustomWSocket::Close()
 {
-    // What Send has queued in this round would have gone out at once: push it first.
-    if (FFlushRequested && FState == wsConnected && FHSocket != INVALID_SOCKET) {
-        FFlushRequested = false;
-        TryToSend();
-    }
+    PushRound();
     InternalClose(true, 0);
 }
 
 void TCustomWSocket::Abort()
 {
+    // Only what Send could not have handed over at once is dropped.
+    PushRound();
     DeleteBufferedData();
     if (FState == wsConnected && FProtoNumber == IPPROTO_TCP) {
         LingerOnOff = wsLingerOff;
@@ -91,6 +89,12 @@ void TCustomWSocket::Abort()
 
 void TCustomWSocket::CloseLater()
 {
+    // The write notification of this round's sends must be queued ahead of the close, so that
+    // OnDataSent comes first, as it did when Send pushed at once.
+    if (FFlushRequested && FState == wsConnected && FHSocket != INVALID_SOCKET) {
+        FFlushRequested = false;
+        PushQueue();
+    }
     PostMessageToSelf(WM_CLOSE_DELAYED);
 }
 

@@ -18,7 +18,11 @@ void TCustomWSocket::DoFdClose(uint16_t error)
 {
     if (FState == wsConnecting)
         return;
+    TSocket handle = FHSocket;
     ReceiveLoop(0, ComponentOptions & ~OptionBit(wsoNoReceiveLoop));
+    // A data handler that closed the session has had it reported (or dropped) already.
+    if (FHSocket != handle)
+        return;
     if (!FCloseInvoked) {
         FCloseInvoked = true;
         TriggerSessionClosed(error);

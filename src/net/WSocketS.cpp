@@ -21,6 +21,7 @@ void TWSocketClient::Dup(TSocket newHSocket)
     TWSocket::Dup(newHSocket);
     if (FState != wsConnected)
         return;
+    FAdopted = true;
     // Sends are gathered per round already: waiting for more (Nagle) would only add latency.
     int one = 1;
     setsockopt(FHSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -115,7 +116,8 @@ void TCustomWSocketServer::ClientClosed(TWSocketClient* client)
     if (!IsClient(client))
         return;
     try {
-        if (OnClientDisconnect)
+        // A client whose accept or adoption failed never connected: it is freed unannounced.
+        if (OnClientDisconnect && client->Adopted())
             OnClientDisconnect(this, client, 0);
     } catch (...) {
         delete client;

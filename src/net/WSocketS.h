@@ -22,6 +22,8 @@ public:
     std::string PeerAddr() override { return FPeerAddr; }
     std::string PeerPort() override { return FPeerPort; }
     void SendBanner();
+    // Whether a connection was ever adopted (Dup succeeded).
+    bool Adopted() const { return FAdopted; }
     // Tells the server, once, that this client is done; the server frees it from the loop.
     void NotifyServerClosed();
 
@@ -34,6 +36,7 @@ private:
     std::string FPeerAddr = "error";
     std::string FPeerPort = "error";
     bool FClosedNotified = false;
+    bool FAdopted = false;
 };
 
 using TWSocketClientClass = std::function<TWSocketClient*(TCustomWSocketServer* owner)>;

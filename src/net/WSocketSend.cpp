@@ -150,6 +150,14 @@ void TCustomWSocket::Flush()
     }
 }
 
+void TCustomWSocket::PushRound()
+{
+    if (FFlushRequested && FState == wsConnected && FHSocket != INVALID_SOCKET) {
+        FFlushRequested = false;
+        TryToSend();
+    }
+}
+
 void TCustomWSocket::PushQueue()
 {
     TryToSend();
@@ -217,7 +225,7 @@ void TCustomWSocket::TryToSend()
             if (FCongested)
                 FProgressMs = MonotonicMs();
             QueueLengthChanged();
-            if (OnSendData)
+            if (OnSendData && !FDestroying)
                 OnSendData(this, static_cast<int>(n));
             if (FHSocket == INVALID_SOCKET || FBufList.empty())
                 return;  // all gone, or the handler closed or aborted the session
@@ -231,9 +239,9 @@ void TCustomWSocket::TryToSend()
             return;
         int code = WinSockError(errno);
         if (IsConnectionEnd(code)) {
-            FCloseInvoked = true;
-            Close();
-            TriggerSessionClosed(static_cast<uint16_t>(code));
+            // The inner close reports the end with this code, unless it was reported already
+            // (a goodbye sent from the close notification) or the object is being destroyed.
+            InternalClose(true, static_cast<uint16_t>(code));
             return;
         }
         if (code == WSAEWOULDBLOCK) {

@@ -51,7 +51,7 @@ void TCustomWSocket::ChangeState(TSocketState newState)
 
 void TCustomWSocket::RaiseException(const std::string& message)
 {
-    if (OnError) {
+    if (OnError && !FDestroying) {
         OnError(this);
         return;
     }
