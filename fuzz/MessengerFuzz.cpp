@@ -50,7 +50,7 @@ struct TWorld {
         for (int i = 0; i < 2; ++i) {
             TZzClient* c = Serwer.Client(i);
             c->ReceiveBuffer.clear();
-            c->UserNumber = i == 0 ? 5 : 7;
+            c->SetUserNumber(i == 0 ? 5 : 7);
             c->Status = 0;
             c->ContactsReply.clear();
             c->UserListData.clear();

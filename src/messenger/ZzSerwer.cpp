@@ -13,6 +13,20 @@ TZzClient::TZzClient(TCustomWSocketServer* owner) : TWSocketClient(owner)
     SetSlowQueueMark(SlowReaderMark);
 }
 
+TZzClient::~TZzClient()
+{
+    if (FIndex)
+        FIndex->Remove(this);
+}
+
+void TZzClient::SetUserNumber(uint32_t number)
+{
+    if (FIndex)
+        FIndex->Renumber(this, number);
+    else
+        FUserNumber = number;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TZzGenericSerwer::TZzGenericSerwer(TEventLoop& loop) : FSocketServer(std::make_unique<TWSocketServer>(loop))
@@ -35,6 +49,9 @@ TZzGenericSerwer::TZzGenericSerwer(TEventLoop& loop) : FSocketServer(std::make_u
     s.OnBgException = [this](TCustomWSocket* sender, const std::exception& e, bool& canClose) {
         ServerBgException(sender, e, canClose);
     };
+    // Filed as soon as it joins the client list, so that the lookup holds exactly the listed
+    // clients, in list order, also those whose accept then fails.
+    s.OnClientCreate = [this](TCustomWSocketServer*, TWSocketClient* c) { FileClient(c); };
     s.OnClientConnect = [this](TCustomWSocketServer* sender, TWSocketClient* c, uint16_t error) {
         ServerClientConnect(sender, c, error);
     };
@@ -53,6 +70,13 @@ TZzGenericSerwer::~TZzGenericSerwer()
     } catch (...) {
     }
     FSocketServer.reset();  // frees every client still listed, without disconnect events
+}
+
+void TZzGenericSerwer::FileClient(TWSocketClient* client)
+{
+    auto* zz = static_cast<TZzClient*>(client);
+    zz->FIndex = &FIndex;
+    FIndex.Add(zz);
 }
 
 void TZzGenericSerwer::SetPort(int32_t value)

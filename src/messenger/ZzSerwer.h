@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/ByteString.h"
+#include "messenger/ZzUserIndex.h"
 #include "net/WSocketS.h"
 
 class TZzGenericSerwer;
@@ -16,14 +17,28 @@ class TZzGenericSerwer;
 class TZzClient : public TWSocketClient {
 public:
     explicit TZzClient(TCustomWSocketServer* owner);
+    ~TZzClient() override;
 
     ByteString ReceiveBuffer;  // received, not yet consumed as whole packets
-    uint32_t UserNumber = 0;
     uint32_t Status = 0;
     ByteString ContactsReply;
     ByteString UserListData;
     // Not read while the send queues it added to are congested (TZzSerwer::ClientReceived).
     bool ReadPaused = false;
+
+    // The number named at login; 0 before it.
+    uint32_t UserNumber() const { return FUserNumber; }
+    // Written only through here, so that the server's lookup by number always agrees.
+    void SetUserNumber(uint32_t number);
+    // Order of acceptance among the server's clients (0 while not filed with a server).
+    uint64_t AcceptSequence() const { return FAcceptSequence; }
+
+private:
+    friend class TZzGenericSerwer;
+    friend class TZzUserIndex;
+    TZzUserIndex* FIndex = nullptr;  // the server's lookup it is filed in; it outlives the client
+    uint64_t FAcceptSequence = 0;
+    uint32_t FUserNumber = 0;
 };
 
 using TZzClientEvent = std::function<void(TZzGenericSerwer* Sender, TZzClient* Client)>;
@@ -63,6 +78,12 @@ public:
     int ClientCount() const { return FSocketServer->ClientCount(); }
     TZzClient* Client(int index) const { return static_cast<TZzClient*>(FSocketServer->Client(index)); }
 
+    // The first client in accept order whose user number is `number`: what a walk of the client
+    // list from index 0 finds, without the walk. The second form passes by clients whose
+    // connection has closed and that are not freed yet.
+    TZzClient* FirstWithNumber(uint32_t number) const { return FIndex.First(number); }
+    TZzClient* FirstConnectedWithNumber(uint32_t number) const { return FIndex.FirstConnected(number); }
+
 protected:
     virtual void ServerBgException(TCustomWSocket* sender, const std::exception& e, bool& canClose);
     virtual void DoClientConnect(TZzClient* client);
@@ -82,6 +103,9 @@ protected:
     bool FDestroying = false;
 
 private:
+    void FileClient(TWSocketClient* client);
+
+    TZzUserIndex FIndex;  // declared before the listening server: its clients leave it when freed
     std::unique_ptr<TWSocketServer> FSocketServer;
 };
 

@@ -39,10 +39,10 @@ void TZzCommandHandler::ZZSerwerClientCommand(TZzClient* ASender, int32_t AComma
         Login(ASender, AZawartosc);
         break;
     case cpPing:
-        Log(ZzTexts().CiagleJestem, {ASender->UserNumber});
+        Log(ZzTexts().CiagleJestem, {ASender->UserNumber()});
         break;
     case cpPublicDirectory:
-        Log(ZzTexts().KatalogPubliczny, {ASender->UserNumber});
+        Log(ZzTexts().KatalogPubliczny, {ASender->UserNumber()});
         break;
     case cpUserList:
         UserList(ASender, AZawartosc);
@@ -89,15 +89,4 @@ ByteString TZzCommandHandler::MessagePayload(uint32_t senderNumber, ByteView tex
     p.append(text);
     p += '\0';
     return p;
-}
-
-TZzClient* TZzCommandHandler::FirstWithNumber(uint32_t userNumber, bool connectedOnly) const
-{
-    int count = Serwer.ClientCount();
-    for (int i = 0; i < count; ++i) {
-        TZzClient* c = Serwer.Client(i);
-        if (c && c->UserNumber == userNumber && (!connectedOnly || c->State() == wsConnected))
-            return c;
-    }
-    return nullptr;
 }

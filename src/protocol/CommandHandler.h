@@ -39,7 +39,6 @@ private:
     void Log(ByteView format, std::initializer_list<TLogArg> args);
     // A spMessage payload: sender, a fresh sequence number, time 0, class 4, text and one NUL.
     ByteString MessagePayload(uint32_t senderNumber, ByteView text);
-    TZzClient* FirstWithNumber(uint32_t userNumber, bool connectedOnly) const;
 
     TZzGenericSerwer& Serwer;
     TActivityLog& ActivityLog;

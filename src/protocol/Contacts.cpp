@@ -14,15 +14,16 @@ void TZzCommandHandler::Contacts(TZzClient* sender, uint32_t type, ByteView payl
         return;
     }
     if (type == cpContactsEmpty) {
-        Log(t.NieMamNikogo, {sender->UserNumber});
+        Log(t.NieMamNikogo, {sender->UserNumber()});
         return;
     }
 
-    for (ByteView work = payload; !work.empty();) {
+    // One lookup per entry: the cost follows the list, not the number of users online.
+    for (ByteView work = payload; !work.empty() && sender->ContactsReply.size() <= MaxContactsReply;) {
         uint32_t contact = BytesToUInt32(work);
         work.remove_prefix(std::min<size_t>(5, work.size()));
-        if (TZzClient* c = FirstWithNumber(contact, false))
-            AppendContactStatusEntry(sender->ContactsReply, c->UserNumber, static_cast<uint8_t>(c->Status & 0xFF));
+        if (TZzClient* c = Serwer.FirstWithNumber(contact))
+            AppendContactStatusEntry(sender->ContactsReply, c->UserNumber(), static_cast<uint8_t>(c->Status & 0xFF));
     }
     if (sender->ContactsReply.size() > MaxContactsReply) {
         ByteString().swap(sender->ContactsReply);
@@ -30,9 +31,9 @@ void TZzCommandHandler::Contacts(TZzClient* sender, uint32_t type, ByteView payl
     }
 
     if (type == cpContactsMore) {
-        Log(t.KolejnePozycje, {sender->UserNumber});
+        Log(t.KolejnePozycje, {sender->UserNumber()});
     } else {
-        Log(t.OstatniePozycje, {sender->UserNumber});
+        Log(t.OstatniePozycje, {sender->UserNumber()});
         SendPacket(sender, spContactsStatus, sender->ContactsReply);
     }
 }

@@ -11,8 +11,8 @@ void TZzCommandHandler::ZZSerwerClientConnect(TZzGenericSerwer*, TZzClient* Clie
 
 void TZzCommandHandler::Login(TZzClient* sender, ByteView payload)
 {
-    sender->UserNumber = PayloadUInt32(payload, 0);
-    Log(ZzTexts().LogowanieUzytkownika, {sender->UserNumber});
+    sender->SetUserNumber(PayloadUInt32(payload, 0));
+    Log(ZzTexts().LogowanieUzytkownika, {sender->UserNumber()});
     SendPacket(sender, spLoginOk, {});
     Log(ZzTexts().UzytkownikZalogowany, {});
     sender->ContactsReply.clear();

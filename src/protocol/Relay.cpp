@@ -27,17 +27,17 @@ void TZzCommandHandler::SendMessage(TZzClient* sender, ByteView payload)
     uint32_t recipient = PayloadUInt32(payload, 0);
     uint32_t sequence = PayloadUInt32(payload, 4);
     ByteView text = MessageText(payload);
-    Log(ZzTexts().Wypowiedz, {sender->UserNumber, recipient, text});
+    Log(ZzTexts().Wypowiedz, {sender->UserNumber(), recipient, text});
 
     // A client whose connection has closed in this round cannot receive: it is not "relayed".
-    TZzClient* found = FirstWithNumber(recipient, true);
+    TZzClient* found = Serwer.FirstConnectedWithNumber(recipient);
     ByteString ack;
     AppendUInt32(ack, found ? ackRelayed : ackRecipientAbsent);
-    AppendUInt32(ack, sender->UserNumber);
+    AppendUInt32(ack, sender->UserNumber());
     AppendUInt32(ack, sequence);
     SendPacket(sender, spMessageAck, ack);
     if (found)
-        SendPacket(found, spMessage, MessagePayload(sender->UserNumber, text));
+        SendPacket(found, spMessage, MessagePayload(sender->UserNumber(), text));
     else
         SendPacket(sender, spMessage, MessagePayload(SystemSender, ZzTexts().PoszedlSobie));
 }

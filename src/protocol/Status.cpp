@@ -25,21 +25,21 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
     switch (code) {
     case stLogout:
     case stLogoutAlt:
-        Log(t.WylogujMnie, {sender->UserNumber, length});
+        Log(t.WylogujMnie, {sender->UserNumber(), length});
         sender->Close();  // the object stays listed until this packet has been handled
         break;
     case stAvailable:
     case stAvailableAlt:
-        Log(t.JestemDostepny, {sender->UserNumber, length});
+        Log(t.JestemDostepny, {sender->UserNumber(), length});
         break;
     case stBusy:
     case stBusyAlt:
-        Log(t.JestemZajety, {sender->UserNumber, length});
+        Log(t.JestemZajety, {sender->UserNumber(), length});
         break;
     case stHidden:
     case stHiddenAlt:
         shown = code == stHidden ? stLogout : stLogoutAlt;
-        Log(t.UkryjMnie, {sender->UserNumber, length});
+        Log(t.UkryjMnie, {sender->UserNumber(), length});
         break;
     default:
         break;
@@ -47,7 +47,7 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
 
     ByteString change;
     change.reserve(ContactStatusEntrySize + description.size());
-    AppendContactStatusEntry(change, sender->UserNumber, static_cast<uint8_t>(shown & 0xFF));
+    AppendContactStatusEntry(change, sender->UserNumber(), static_cast<uint8_t>(shown & 0xFF));
     change.append(description);
     // A long description is held once for all recipients; a short one is cheaper copied into
     // each queue's block than sent as a piece of its own.
@@ -57,12 +57,12 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
     int count = Serwer.ClientCount();
     for (int i = 0; i < count; ++i) {
         TZzClient* c = Serwer.Client(i);
-        if (!c || c->UserNumber == sender->UserNumber)
+        if (!c || c->UserNumber() == sender->UserNumber())
             continue;
         if (shared)
             SendSharedPacket(c, shared);
         else
             SendPacket(c, spStatusChange, change);
     }
-    Log(t.ZmienilStatus, {sender->UserNumber, sender->Status, EscapeControlBytes(payload), length});
+    Log(t.ZmienilStatus, {sender->UserNumber(), sender->Status, EscapeControlBytes(payload), length});
 }

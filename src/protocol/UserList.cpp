@@ -11,22 +11,22 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
     ByteView piece = payload.substr(1);
     switch (static_cast<uint8_t>(payload[0])) {
     case ulBegin:
-        Log(t.RozpoczecieListy, {sender->UserNumber, piece});
+        Log(t.RozpoczecieListy, {sender->UserNumber(), piece});
         sender->UserListData.assign(piece);
         break;
     case ulMore:
-        Log(t.KolejnaPorcja, {sender->UserNumber, piece});
+        Log(t.KolejnaPorcja, {sender->UserNumber(), piece});
         sender->UserListData.append(piece);
         break;
     case ulGet: {
-        Log(t.PobranieListy, {sender->UserNumber});
+        Log(t.PobranieListy, {sender->UserNumber()});
         ByteString reply(1, static_cast<char>(ulReplyGet));
         reply.append(sender->UserListData);
         SendPacket(sender, spUserListReply, reply);
         return;
     }
     default:
-        Log(t.NieznanyTypListy, {sender->UserNumber});
+        Log(t.NieznanyTypListy, {sender->UserNumber()});
         return;
     }
     if (sender->UserListData.size() > MaxUserListData) {

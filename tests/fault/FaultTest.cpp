@@ -146,8 +146,8 @@ TEST_F(ProtocolTest, ClientThatNeverReadsIsDroppedFromABroadcastOthersGetItAll)
     }
     EXPECT_EQ(received, rounds);
     ASSERT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 2; }));
-    EXPECT_EQ(ClientOf(0)->UserNumber, 5u);
-    EXPECT_EQ(ClientOf(1)->UserNumber, 7u);
+    EXPECT_EQ(ClientOf(0)->UserNumber(), 5u);
+    EXPECT_EQ(ClientOf(1)->UserNumber(), 7u);
 }
 
 TEST_F(ProtocolTest, PeerThatResetsWhileAReplyIsGoingOut)

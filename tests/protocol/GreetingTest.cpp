@@ -18,7 +18,7 @@ TEST_F(ProtocolTest, LoginIsAnsweredAndLogged)
     ASSERT_TRUE(LogLines(3));
     EXPECT_EQ(Log.Lines[1], Cp(">logowanie użytkownika 5"));
     EXPECT_EQ(Log.Lines[2], Cp("<użytkownik zalogowany"));
-    EXPECT_EQ(ClientOf(0)->UserNumber, 5u);
+    EXPECT_EQ(ClientOf(0)->UserNumber(), 5u);
     EXPECT_EQ(ClientOf(0)->Status, 0u);
 }
 
@@ -30,7 +30,7 @@ TEST_F(ProtocolTest, SecondLoginReplacesTheNumberAndEmptiesTheContactReplyOnly)
     c->UserListData = "kept";
     p.SendPacket(cpLogin, U32(4294967295u));
     EXPECT_EQ(p.ReadPacket().Type, spLoginOk);
-    EXPECT_EQ(c->UserNumber, 4294967295u);
+    EXPECT_EQ(c->UserNumber(), 4294967295u);
     EXPECT_EQ(c->ContactsReply, "");
     EXPECT_EQ(c->UserListData, "kept");
     ASSERT_TRUE(LogLines(5));
@@ -42,7 +42,7 @@ TEST_F(ProtocolTest, ShortLoginCountsMissingBytesAsZero)
     TZzPeer& p = Connect();
     p.SendPacket(cpLogin, "\x07");
     EXPECT_EQ(p.ReadPacket().Type, spLoginOk);
-    EXPECT_EQ(ClientOf(0)->UserNumber, 7u);
+    EXPECT_EQ(ClientOf(0)->UserNumber(), 7u);
 }
 
 TEST_F(ProtocolTest, TwoConnectionsMayShareOneUserNumber)
