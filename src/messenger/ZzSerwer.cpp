@@ -215,7 +215,9 @@ void TZzGenericSerwer::ClientDataAvailable(TCustomWSocket* sender, uint16_t erro
     if (error != 0)
         return;
     auto* client = static_cast<TZzClient*>(sender);
-    ByteString data = client->ReceiveString();
+    // At most one share per notification, so that a client streaming packets leaves the loop
+    // to the others; the rest is reported again in the next round.
+    ByteString data = client->ReceiveString(TCustomWSocket::ReadShare);
     if (data.empty())
         return;
     DoClientDataAvailable(client, data);

@@ -27,6 +27,7 @@
 // close paths in WSocketClose.cpp, listening and adopting in WSocketListen.cpp.
 #include <netinet/in.h>
 
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -137,7 +138,8 @@ public:
     // Stops or resumes the read readiness of the connection (see TEventLoop::PauseRead).
     void PauseReading(bool paused);
     virtual int Receive(void* buffer, int bufferSize);
-    ByteString ReceiveString();
+    // Reads what is waiting (in line mode: the pending line), at most maxBytes.
+    ByteString ReceiveString(int maxBytes = INT_MAX);
     void Close();
     virtual void Abort();
     void CloseLater();
@@ -148,6 +150,8 @@ public:
     void PostTestException();
     void PostMessageToSelf(uint32_t msg, uintptr_t wparam = 0, intptr_t lparam = 0);
 
+    // Bytes one connection reads per readiness notification before the others get their turn.
+    static constexpr int ReadShare = 16 * 1024;
     // A queue this long goes out at once instead of at the end of the round.
     static constexpr size_t FlushAtOnce = 16 * 1024;
 
@@ -163,7 +167,9 @@ protected:
     virtual void DoFdAccept(uint16_t error);
     virtual void DoFdClose(uint16_t error);
 
-    void ReceiveLoop(uint16_t error, TWSocketOptions options);
+    // Returns true when it stopped with data waiting because this notification's share of
+    // bytes (ReadShare) was used up.
+    bool ReceiveLoop(uint16_t error, TWSocketOptions options);
     // Data-available step of the receive loop; returns whether the data was taken care of.
     virtual bool TriggerDataAvailable(uint16_t error);
     virtual void TriggerSessionClosed(uint16_t error);

@@ -104,6 +104,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(uint16_t error)
         return true;
     if (n == 0)
         n = 255;
+    n = std::min(n, ReadShare);  // the receive loop's share, taken a read at a time
     Compact();
     size_t need = static_cast<size_t>(FRcvCnt) + static_cast<size_t>(n) + 1;
     if (FRcvdPtr.size() < need)

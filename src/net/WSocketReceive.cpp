@@ -19,10 +19,16 @@ void TCustomWSocket::DoFdClose(uint16_t error)
     if (FState == wsConnecting)
         return;
     TSocket handle = FHSocket;
-    ReceiveLoop(0, ComponentOptions & ~OptionBit(wsoNoReceiveLoop));
+    bool more = ReceiveLoop(0, ComponentOptions & ~OptionBit(wsoNoReceiveLoop));
     // A data handler that closed the session has had it reported (or dropped) already.
     if (FHSocket != handle)
         return;
+    if (more) {
+        // The loop reports a close only once: what the peer sent before it is taken in later
+        // rounds, a share at a time, through this same notification posted again.
+        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(handle), MakeSelectLParam(FD_CLOSE, error));
+        return;
+    }
     if (!FCloseInvoked) {
         FCloseInvoked = true;
         TriggerSessionClosed(error);
@@ -31,8 +37,9 @@ void TCustomWSocket::DoFdClose(uint16_t error)
         Close();
 }
 
-void TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options)
+bool TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options)
 {
+    unsigned taken = 0;
     try {
         for (;;) {
             int readBefore = FReadCount;
@@ -56,10 +63,17 @@ void TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options)
             // A handler that read nothing would be asked again for ever.
             if (count == 0 || FReadCount == readBefore)
                 break;
+            // One loop thread serves every connection: a peer that sends faster than its
+            // handler consumes gets a bounded share, then the others have their turn. The
+            // loop is level-triggered, so the rest is reported again in the next round.
+            taken += static_cast<unsigned>(FReadCount - readBefore);
+            if (taken >= ReadShare)
+                return true;
         }
     } catch (...) {
         // An exception of the data handler ends this read's processing and nothing else.
     }
+    return false;
 }
 
 bool TCustomWSocket::TriggerDataAvailable(uint16_t error)
@@ -94,13 +108,14 @@ int TCustomWSocket::Receive(void* buffer, int bufferSize)
     return PlainReceive(buffer, bufferSize);
 }
 
-ByteString TCustomWSocket::ReceiveString()
+ByteString TCustomWSocket::ReceiveString(int maxBytes)
 {
     int n = RcvdCount();
     if (n < 0)
         return {};
     if (n == 0)
         n = 255;
+    n = std::min(n, std::max(maxBytes, 1));
     ByteString s(static_cast<size_t>(n), '\0');
     int r = Receive(s.data(), n);
     if (r <= 0)
