@@ -216,10 +216,21 @@ void TZzGenericSerwer::ClientDataAvailable(TCustomWSocket* sender, uint16_t erro
         return;
     auto* client = static_cast<TZzClient*>(sender);
     // At most one share per notification, so that a client streaming packets leaves the loop
-    // to the others; the rest is reported again in the next round.
-    ByteString data = client->ReceiveString(TCustomWSocket::ReadShare);
-    if (data.empty())
+    // to the others; the rest is reported again in the next round. One read into a buffer kept
+    // for it: no count of waiting bytes asked first, no allocation per read. A nested read (a
+    // handler's doing) finds the buffer taken and uses one of its own.
+    ByteString buffer;
+    buffer.swap(FReadBuffer);
+    struct TGiveBack {
+        ByteString& Buffer;
+        ByteString& Kept;
+        ~TGiveBack() { Kept.swap(Buffer); }
+    } giveBack{buffer, FReadBuffer};
+    buffer.resize(TCustomWSocket::ReadShare);
+    int n = client->Receive(buffer.data(), static_cast<int>(buffer.size()));
+    if (n <= 0)
         return;
+    ByteView data(buffer.data(), static_cast<size_t>(n));
     DoClientDataAvailable(client, data);
     ClientReceived(client, data);
 }

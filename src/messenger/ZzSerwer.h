@@ -107,6 +107,7 @@ private:
 
     TZzUserIndex FIndex;  // declared before the listening server: its clients leave it when freed
     std::unique_ptr<TWSocketServer> FSocketServer;
+    ByteString FReadBuffer;  // what one read brings, before the reassembly takes it
 };
 
 // Back-pressure. A client's queue that holds SlowReaderMark bytes still to send is congested

@@ -190,7 +190,14 @@ protected:
     void AssignDefaultValue();
     void PutDataInSendBuffer(const void* data, int len);
     void DeleteBufferedData();
-    void QueueLengthChanged();
+    // Keeps the congested flag (and the loop's count of congested queues) in step with the
+    // queue's length; the usual case, a short queue that was not congested, costs one compare.
+    void QueueLengthChanged()
+    {
+        if (FSlowQueueMark != 0 && (FCongested || FBufferedBytes >= FSlowQueueMark))
+            UpdateCongestion();
+    }
+    void UpdateCongestion();
     int RequestPush(int len);
     int PlainReceive(void* buffer, int bufferSize);
     bool Destroying() const { return FDestroying; }

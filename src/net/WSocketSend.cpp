@@ -60,7 +60,7 @@ void TCustomWSocket::DeleteBufferedData()
     QueueLengthChanged();
 }
 
-void TCustomWSocket::QueueLengthChanged()
+void TCustomWSocket::UpdateCongestion()
 {
     if (FSlowQueueMark == 0)
         return;
