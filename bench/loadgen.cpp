@@ -1,7 +1,7 @@
 // Load generator: the same workloads against our messenger server and against Redis pub/sub
 // (one PUBLISH to a channel with one subscriber is one relayed message), each run checking what
 // it receives. Prints one table with the ratio ours/Redis.
-//   loadgen --ours PORT PID --redis PORT PID [--only relay|relay-online] [--seconds 5]
+//   loadgen --ours PORT PID --redis PORT PID [--only relay|relay-online|connections] [--seconds 5]
 //           [--connections 10000] [--online 10000]
 // "relay-online" is the relay again with that many other users logged in and idle (Redis: as
 // many idle subscribers, each on a channel of its own), all connected before the pairs.
@@ -681,7 +681,7 @@ int main(int argc, char** argv)
         } else if (a == "--online" && i + 1 < argc) {
             online = atoi(argv[++i]);
         } else {
-            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online] [--seconds S] [--connections N] [--online N]\n");
+            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online|connections] [--seconds S] [--connections N] [--online N]\n");
             return 2;
         }
     }
@@ -712,7 +712,7 @@ int main(int argc, char** argv)
                 (t.Kind == TKind::Ours ? rows[row].Ours : rows[row].Redis).push_back(v);
             };
             char note[160];
-            if (only != "relay-online") {
+            if (only.empty() || only == "relay") {
                 TRelayResult r = Relay(t, 50, 16, 64, seconds);
                 put(0, r.PerSecond);
                 put(1, r.P50);
@@ -721,7 +721,7 @@ int main(int argc, char** argv)
                 snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), r.ServerCpu, r.GenCpu, r.Errors);
                 cpuNotes["relay"].push_back(note);
             }
-            if (only != "relay") {
+            if (only.empty() || only == "relay-online") {
                 std::vector<int> idle = IdleUsers(t, online);
                 usleep(200000);
                 TRelayResult r = Relay(t, 50, 16, 64, seconds);
@@ -733,6 +733,12 @@ int main(int argc, char** argv)
                 snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), r.ServerCpu, r.GenCpu, r.Errors);
                 cpuNotes["relay-online"].push_back(note);
                 usleep(300000);
+            }
+            if (only == "connections") {
+                TConnResult c = Connections(t, connections);
+                put(6, c.BytesPerConn);
+                put(7, c.NewClientUs);
+                errors += c.Errors;
             }
             if (!only.empty())
                 continue;
@@ -778,6 +784,15 @@ int main(int argc, char** argv)
         printf("\nrelay with %d other users online: %.2fx our plain relay (Redis: %.2fx its plain relay)\n", online,
                mean(rows[8].Ours) / mean(rows[0].Ours),
                rows[0].Redis.empty() ? 0.0 : mean(rows[8].Redis) / mean(rows[0].Redis));
+    if (!rows[6].Ours.empty()) {
+        printf("\nbytes/conn per run, ours:");
+        for (double v : rows[6].Ours)
+            printf(" %.1f", v);
+        printf("   redis:");
+        for (double v : rows[6].Redis)
+            printf(" %.1f", v);
+        printf("\n");
+    }
     printf("\nCPU share per run (100%% = one core):\n");
     for (auto& [w, notes] : cpuNotes)
         for (auto& n : notes)

@@ -29,7 +29,7 @@
 
 #include <climits>
 #include <cstdint>
-#include <deque>
+#include <vector>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -233,9 +233,47 @@ private:
         TSharedBytes Shared;
         size_t SharedSent = 0;
     };
-    std::deque<TSendEntry> FBufList;
+    // A vector with a moving front: an empty queue holds no memory (a deque keeps a node and
+    // its map even when empty, some 600 bytes per idle connection).
+    class TSendEntries {
+    public:
+        bool empty() const { return FHead == FItems.size(); }
+        size_t size() const { return FItems.size() - FHead; }
+        TSendEntry& front() { return FItems[FHead]; }
+        TSendEntry& back() { return FItems.back(); }
+        auto begin() const { return FItems.begin() + static_cast<std::ptrdiff_t>(FHead); }
+        auto end() const { return FItems.end(); }
+        void push_back(TSendEntry&& e)
+        {
+            // Slots already sent are reclaimed once they are half the vector.
+            if (FHead > 0 && FHead >= FItems.size() / 2) {
+                FItems.erase(FItems.begin(), FItems.begin() + static_cast<std::ptrdiff_t>(FHead));
+                FHead = 0;
+            }
+            FItems.push_back(std::move(e));
+        }
+        void pop_front()
+        {
+            FItems[FHead] = TSendEntry{};
+            if (++FHead == FItems.size())
+                clear();
+        }
+        void clear()
+        {
+            FItems.clear();
+            FHead = 0;
+            if (FItems.capacity() > 4)
+                std::vector<TSendEntry>().swap(FItems);
+        }
+
+    private:
+        std::vector<TSendEntry> FItems;
+        size_t FHead = 0;
+    };
+    TSendEntries FBufList;
     int32_t FBufSize = DefaultBufSize;
     size_t FBufferedBytes = 0;
+    bool FQueuedBefore = false;  // something was queued in this session (until the queue is dropped)
     size_t FSlowQueueMark = 0;
     bool FCongested = false;
     int64_t FProgressMs = 0;

@@ -53,3 +53,19 @@ void TSendQueueTotal::UnwatchClear(uint64_t endpoint)
 {
     std::erase(FWatchers, endpoint);
 }
+
+std::unique_ptr<TBuffer> TSendQueueTotal::TakeBlock()
+{
+    if (FSpare.empty())
+        return std::make_unique<TBuffer>(DefaultBufSize);
+    std::unique_ptr<TBuffer> block = std::move(FSpare.back());
+    FSpare.pop_back();
+    return block;
+}
+
+void TSendQueueTotal::GiveBack(std::unique_ptr<TBuffer> block)
+{
+    // Only whole, empty blocks of the default size come back for reuse.
+    if (block && block->Capacity() == DefaultBufSize && block->Unsent() == 0 && FSpare.size() < MaxSpareBlocks)
+        FSpare.push_back(std::move(block));
+}

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/ByteString.h"
+#include "net/WSockbuf.h"
 
 class TEventLoop;
 
@@ -49,6 +50,13 @@ public:
     void WatchClear(uint64_t endpoint);
     void UnwatchClear(uint64_t endpoint);
 
+    // Send blocks of the default size that queues have emptied, kept for the next one that
+    // needs a block: an idle connection keeps none, a busy one allocates none. At most
+    // MaxSpareBlocks are kept.
+    static constexpr size_t MaxSpareBlocks = 64;
+    std::unique_ptr<TBuffer> TakeBlock();
+    void GiveBack(std::unique_ptr<TBuffer> block);
+
 private:
     void CheckClear();
 
@@ -59,6 +67,7 @@ private:
     bool FOverLimit = false;
     bool FWasCongested = false;
     std::vector<uint64_t> FWatchers;
+    std::vector<std::unique_ptr<TBuffer>> FSpare;
 };
 
 // One copy of bytes that several send queues send.

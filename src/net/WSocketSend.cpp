@@ -33,15 +33,19 @@ void TCustomWSocket::PutDataInSendBuffer(const void* data, int len)
 {
     auto p = static_cast<const char*>(data);
     // Bytes behind a shared payload go into a block behind it, never into room before it.
+    TSendQueueTotal& total = FLoop.QueuedTotal();
+    auto newBlock = [&] {
+        return FBufSize == DefaultBufSize ? total.TakeBlock() : std::make_unique<TBuffer>(FBufSize);
+    };
     if (FBufList.empty() || !FBufList.back().Block)
-        FBufList.push_back({std::make_unique<TBuffer>(FBufSize), nullptr, 0});
+        FBufList.push_back({newBlock(), nullptr, 0});
     int32_t done = FBufList.back().Block->Write(p, len);
     while (done < len) {
-        FBufList.push_back({std::make_unique<TBuffer>(FBufSize), nullptr, 0});
+        FBufList.push_back({newBlock(), nullptr, 0});
         done += FBufList.back().Block->Write(p + done, len - done);
     }
     FBufferedBytes += static_cast<size_t>(len);
-    TSendQueueTotal& total = FLoop.QueuedTotal();
+    FQueuedBefore = true;
     total.Add(static_cast<size_t>(len));
     if (FCongested || total.OverLimit())
         total.PushedIntoCongestion = true;
@@ -57,6 +61,7 @@ void TCustomWSocket::DeleteBufferedData()
     FBufList.clear();  // drops this queue's references to shared payloads
     FLoop.QueuedTotal().Remove(copied);
     FBufferedBytes = 0;
+    FQueuedBefore = false;
     QueueLengthChanged();
 }
 
@@ -117,6 +122,7 @@ int TCustomWSocket::SendShared(const TSharedBytes& payload)
     if (len > 0) {
         FBufList.push_back({nullptr, payload, 0});
         FBufferedBytes += static_cast<size_t>(len);
+        FQueuedBefore = true;
         TSendQueueTotal& total = FLoop.QueuedTotal();
         if (FCongested || total.OverLimit())
             total.PushedIntoCongestion = true;
@@ -175,8 +181,15 @@ int TCustomWSocket::SendString(ByteView str)
 
 void TCustomWSocket::TryToSend()
 {
-    if (FHSocket == INVALID_SOCKET || FBufList.empty())
+    if (FHSocket == INVALID_SOCKET)
         return;
+    if (FBufList.empty()) {
+        // Nothing waits: a connection that has queued before has sent all of it (what a
+        // zero-length Send asks to hear); one that never queued has nothing to report.
+        if (FQueuedBefore)
+            FAllSent = true;
+        return;
+    }
     for (;;) {
         TSendEntry& e = FBufList.front();
         int32_t len = 0;
@@ -184,12 +197,15 @@ void TCustomWSocket::TryToSend()
         if (e.Block) {
             p = e.Block->Peek(len);
             if (len <= 0) {
-                // The last block stays for reuse; an emptied one in front of others goes.
-                if (FBufList.size() == 1) {
+                // An emptied block goes back to the loop's spares, the last one too: an idle
+                // connection keeps no block (1,514 bytes for each of thousands of idle users),
+                // and a busy one takes its next from the spares.
+                FLoop.QueuedTotal().GiveBack(std::move(e.Block));
+                FBufList.pop_front();
+                if (FBufList.empty()) {
                     FAllSent = true;
                     return;
                 }
-                FBufList.pop_front();
                 continue;
             }
         } else {
