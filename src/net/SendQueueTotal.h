@@ -52,8 +52,8 @@ public:
 
     // Send blocks of the default size that queues have emptied, kept for the next one that
     // needs a block: an idle connection keeps none, a busy one allocates none. At most
-    // MaxSpareBlocks are kept.
-    static constexpr size_t MaxSpareBlocks = 64;
+    // MaxSpareBlocks are kept (1.5 MiB), enough for a status change to a thousand users.
+    static constexpr size_t MaxSpareBlocks = 1024;
     std::unique_ptr<TBuffer> TakeBlock();
     void GiveBack(std::unique_ptr<TBuffer> block);
 
