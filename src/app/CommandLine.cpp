@@ -15,17 +15,31 @@ bool ParsePort(const std::string& text, int& port)
     return true;
 }
 
+bool ParseSeconds(const std::string& text, int most, int& seconds)
+{
+    int value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 || value > most)
+        return false;
+    seconds = value;
+    return true;
+}
+
 }  // namespace
 
 std::string UsageText()
 {
     return "usage: trelubki-serwer [--headless] [--messenger-port N] [--http-port N]\n"
-           "                       [--address TEXT] [--doc-dir DIR] [--help] [--version]\n"
+           "                       [--address TEXT] [--doc-dir DIR] [--login-timeout S]\n"
+           "                       [--help] [--version]\n"
            "  --headless           no window; the activity log goes to standard output\n"
            "  --messenger-port N   messenger service port (default 8074)\n"
            "  --http-port N        bootstrap HTTP service port (default 80)\n"
            "  --address TEXT       address announced to clients for this run (not stored)\n"
-           "  --doc-dir DIR        document directory of the HTTP service\n";
+           "  --doc-dir DIR        document directory of the HTTP service\n"
+           "  --login-timeout S    close a messenger connection that has not logged in S seconds\n"
+           "                       after connecting (default 60, 0: never); logged-in users may\n"
+           "                       stay quiet as long as they like\n";
 }
 
 std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& options)
@@ -67,6 +81,12 @@ std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& op
             if (!takeValue())
                 return "--doc-dir needs a directory";
             options.DocDir = value;
+        } else if (arg == "--login-timeout") {
+            if (!takeValue())
+                return "--login-timeout needs a number of seconds";
+            if (!ParseSeconds(value, MaxLoginTimeout, options.LoginTimeout))
+                return "--login-timeout: '" + value + "' is not a number of seconds (0-" +
+                       std::to_string(MaxLoginTimeout) + ")";
         } else {
             return "unknown option '" + std::string(argv[i]) + "' (see --help)";
         }

@@ -10,6 +10,7 @@ struct TCommandLine {
     int HttpPort = 80;
     std::optional<std::string> Address;  // announced for this run only, not stored
     std::optional<std::string> DocDir;
+    int LoginTimeout = 60;  // seconds a messenger connection has to log in; 0: no limit
     bool Help = false;
     bool Version = false;
 };
@@ -17,3 +18,6 @@ struct TCommandLine {
 // Fills options from argv; returns an error line (empty on success).
 std::string ParseCommandLine(int argc, const char* const* argv, TCommandLine& options);
 std::string UsageText();
+
+// The longest --login-timeout accepted, in seconds (about eleven and a half days).
+inline constexpr int MaxLoginTimeout = 1000000;

@@ -11,8 +11,43 @@
 
 #include "core/Znaki.h"
 
+namespace {
+
+// Breaks the lines of out (from `from` on) that are longer than MaxShownLine, each break
+// followed by LogContinuation, between characters.
+void WrapLongLines(std::string& out, size_t from)
+{
+    size_t lineStart = from;
+    size_t i = from;
+    for (; i < out.size(); ++i) {
+        if (out[i] == '\n')
+            lineStart = i + 1;
+        else if (i - lineStart >= MaxShownLine)
+            break;
+    }
+    if (i == out.size())
+        return;  // the usual case: nothing to do
+    std::string rest = out.substr(i);
+    out.resize(i);
+    size_t length = MaxShownLine;
+    for (char c : rest) {
+        if (c == '\n') {
+            length = 0;
+        } else if (length >= MaxShownLine && (static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            out += '\n';
+            out += LogContinuation;
+            length = LogContinuation.size();
+        }
+        out += c;
+        ++length;
+    }
+}
+
+}  // namespace
+
 void AppendShownLogEntry(std::string& out, ByteView entry)
 {
+    const size_t from = out.size();
     // Runs of ordinary bytes are converted whole; CR and the other control bytes one by one.
     size_t i = 0;
     while (i < entry.size()) {
@@ -28,13 +63,16 @@ void AppendShownLogEntry(std::string& out, ByteView entry)
         Znaki::AppendFromCp1250(out, entry.substr(i, run - i));
         if (run < entry.size()) {
             auto b = static_cast<unsigned char>(entry[run]);
-            if (b == '\r')
+            if (b == '\r') {
                 out += '\n';
-            else
+                out += LogContinuation;
+            } else {
                 AppendControlByte(out, b);
+            }
         }
         i = run + 1;
     }
+    WrapLongLines(out, from);
 }
 
 std::string ShowLogEntry(ByteView entry)

@@ -10,8 +10,17 @@
 
 QString LogEntryText(ByteView entry)
 {
-    QString text = QString::fromStdString(ShowLogEntry(entry));
+    // Every byte shows as one character at least, so more bytes than that are never looked at.
+    constexpr auto most = static_cast<size_t>(TLogPane::MaxEntryChars);
+    bool cut = entry.size() > most;
+    QString text = QString::fromStdString(ShowLogEntry(entry.substr(0, most)));
     text.replace(QChar('\n'), QChar(QChar::LineSeparator));  // one block per entry
+    if (text.size() > TLogPane::MaxEntryChars) {
+        text.truncate(TLogPane::MaxEntryChars);
+        cut = true;
+    }
+    if (cut)
+        text += QChar(0x2026);  // …
     return text;
 }
 

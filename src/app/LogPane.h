@@ -16,6 +16,10 @@ class QTimer;
 class TLogPane : public QObject, public TActivityLog {
 public:
     static constexpr int MaxEntries = 100000;
+    // What one entry may show; a longer one (a client can make an entry carry a MiB) is cut and
+    // ends in "…". With MaxEntries this bounds the pane's text: 100,000 entries of at most 1,001
+    // UTF-16 characters, about 200 MB at the very worst.
+    static constexpr int MaxEntryChars = 1000;
 
     explicit TLogPane(QPlainTextEdit* pane);
 
@@ -36,5 +40,6 @@ private:
     bool FEmpty = true;
 };
 
-// The pane's text for an entry: CR as a line break inside the entry, other control bytes shown.
+// The pane's text for an entry: as the headless log shows it (a CR a line break followed by an
+// indent), kept in one block, at most TLogPane::MaxEntryChars characters and "…" when cut.
 QString LogEntryText(ByteView entry);

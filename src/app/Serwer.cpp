@@ -44,6 +44,7 @@ TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loo
     FBootstrap->Bind();
 
     FZZSerwer->SetPort(options.MessengerPort);
+    FZZSerwer->SetLoginTimeoutMs(options.LoginTimeout * 1000);
     FHandler = std::make_unique<TZzCommandHandler>(*FZZSerwer, FLog);
     FHandler->Bind();
 }

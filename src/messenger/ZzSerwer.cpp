@@ -15,21 +15,23 @@ TZzClient::TZzClient(TCustomWSocketServer* owner) : TWSocketClient(owner)
 
 TZzClient::~TZzClient()
 {
-    if (FIndex)
-        FIndex->Remove(this);
+    if (FSerwer)
+        FSerwer->ClientFreed(this);
 }
 
 void TZzClient::SetUserNumber(uint32_t number)
 {
-    if (FIndex)
-        FIndex->Renumber(this, number);
+    if (FSerwer)
+        FSerwer->ClientLoggedIn(this, number);
     else
         FUserNumber = number;
+    FLoggedIn = true;
 }
 
 // ---------------------------------------------------------------------------------------------
 
-TZzGenericSerwer::TZzGenericSerwer(TEventLoop& loop) : FSocketServer(std::make_unique<TWSocketServer>(loop))
+TZzGenericSerwer::TZzGenericSerwer(TEventLoop& loop)
+    : FLoginSweep(loop, *this), FSocketServer(std::make_unique<TWSocketServer>(loop))
 {
     TWSocketServer& s = *FSocketServer;
     s.SetAddr("0.0.0.0");
@@ -51,7 +53,7 @@ TZzGenericSerwer::TZzGenericSerwer(TEventLoop& loop) : FSocketServer(std::make_u
     };
     // Filed as soon as it joins the client list, so that the lookup holds exactly the listed
     // clients, in list order, also those whose accept then fails.
-    s.OnClientCreate = [this](TCustomWSocketServer*, TWSocketClient* c) { FileClient(c); };
+    s.OnClientCreate = [this](TCustomWSocketServer*, TWSocketClient* c) { AdmitClient(c); };
     s.OnClientConnect = [this](TCustomWSocketServer* sender, TWSocketClient* c, uint16_t error) {
         ServerClientConnect(sender, c, error);
     };
@@ -72,11 +74,95 @@ TZzGenericSerwer::~TZzGenericSerwer()
     FSocketServer.reset();  // frees every client still listed, without disconnect events
 }
 
-void TZzGenericSerwer::FileClient(TWSocketClient* client)
+void TZzGenericSerwer::AdmitClient(TWSocketClient* client)
 {
     auto* zz = static_cast<TZzClient*>(client);
-    zz->FIndex = &FIndex;
+    zz->FSerwer = this;
     FIndex.Add(zz);
+    zz->FAcceptedMs = MonotonicMs();
+    zz->FAwaitingLogin = true;
+    zz->FAwaitingPrev = FAwaitingLast;
+    (FAwaitingLast ? FAwaitingLast->FAwaitingNext : FAwaitingFirst) = zz;
+    FAwaitingLast = zz;
+    ScheduleLoginSweep();
+}
+
+void TZzGenericSerwer::ClientLoggedIn(TZzClient* client, uint32_t number)
+{
+    FIndex.Renumber(client, number);
+    StopAwaitingLogin(client);
+}
+
+void TZzGenericSerwer::ClientFreed(TZzClient* client)
+{
+    FIndex.Remove(client);
+    StopAwaitingLogin(client);
+}
+
+void TZzGenericSerwer::StopAwaitingLogin(TZzClient* client)
+{
+    if (!client->FAwaitingLogin)
+        return;
+    client->FAwaitingLogin = false;
+    (client->FAwaitingPrev ? client->FAwaitingPrev->FAwaitingNext : FAwaitingFirst) = client->FAwaitingNext;
+    (client->FAwaitingNext ? client->FAwaitingNext->FAwaitingPrev : FAwaitingLast) = client->FAwaitingPrev;
+    client->FAwaitingPrev = client->FAwaitingNext = nullptr;
+}
+
+void TZzGenericSerwer::SetLoginTimeoutMs(int32_t value)
+{
+    FLoginTimeoutMs = value < 0 ? 0 : value;
+    ScheduleLoginSweep();
+}
+
+void TZzGenericSerwer::ScheduleLoginSweep()
+{
+    if (FLoginTimeoutMs <= 0 || !FAwaitingFirst)
+        return;
+    int64_t due = FAwaitingFirst->FAcceptedMs + FLoginTimeoutMs;
+    if (FSweepDueMs >= 0 && FSweepDueMs <= due)
+        return;  // the posted one comes in time
+    FSweepDueMs = due;
+    FLoginSweep.Post(static_cast<int>(std::max<int64_t>(due - MonotonicMs(), 0)));
+}
+
+void TZzGenericSerwer::SweepLogins()
+{
+    FSweepDueMs = -1;
+    if (FLoginTimeoutMs <= 0)
+        return;
+    // Oldest first: the sweep ends at the first client whose time has not come, so it costs
+    // what it closes, not what is connected.
+    int64_t now = MonotonicMs();
+    while (FAwaitingFirst && FAwaitingFirst->FAcceptedMs + FLoginTimeoutMs <= now) {
+        TZzClient* late = FAwaitingFirst;
+        StopAwaitingLogin(late);
+        if (late->State() == wsConnected) {
+            DoDebugLog("No login in time from " + late->PeerAddr() + ":" + late->PeerPort() + ", closing");
+            late->Close();
+        }
+    }
+    ScheduleLoginSweep();
+}
+
+TZzGenericSerwer::TLoginSweep::TLoginSweep(TEventLoop& loop, TZzGenericSerwer& owner)
+    : FLoop(loop), FOwner(owner), FEndpoint(loop.AllocateEndpoint(this))
+{
+}
+
+TZzGenericSerwer::TLoginSweep::~TLoginSweep()
+{
+    FLoop.ReleaseEndpoint(FEndpoint);  // a sweep still due is dropped with it
+}
+
+void TZzGenericSerwer::TLoginSweep::Post(int delayMs)
+{
+    FLoop.PostDelayed(FEndpoint, TMessage{}, delayMs);
+}
+
+void TZzGenericSerwer::TLoginSweep::WndProc(TMessage&)
+{
+    FOwner.SweepLogins();
 }
 
 void TZzGenericSerwer::SetPort(int32_t value)

@@ -28,17 +28,24 @@ public:
 
     // The number named at login; 0 before it.
     uint32_t UserNumber() const { return FUserNumber; }
-    // Written only through here, so that the server's lookup by number always agrees.
+    // The number a login packet named. Written only through here, so that the server's lookup
+    // by number always agrees; from then on the client counts as logged in.
     void SetUserNumber(uint32_t number);
+    bool LoggedIn() const { return FLoggedIn; }
     // Order of acceptance among the server's clients (0 while not filed with a server).
     uint64_t AcceptSequence() const { return FAcceptSequence; }
 
 private:
     friend class TZzGenericSerwer;
     friend class TZzUserIndex;
-    TZzUserIndex* FIndex = nullptr;  // the server's lookup it is filed in; it outlives the client
+    TZzGenericSerwer* FSerwer = nullptr;  // the server it is filed with; it outlives the client
     uint64_t FAcceptSequence = 0;
     uint32_t FUserNumber = 0;
+    bool FLoggedIn = false;
+    bool FAwaitingLogin = false;  // listed among the clients still to log in, oldest first
+    int64_t FAcceptedMs = 0;
+    TZzClient* FAwaitingPrev = nullptr;
+    TZzClient* FAwaitingNext = nullptr;
 };
 
 using TZzClientEvent = std::function<void(TZzGenericSerwer* Sender, TZzClient* Client)>;
@@ -63,6 +70,11 @@ public:
     TZzServerClosedEvent OnServerClosed;
     TZzNotifyEvent OnServerListening;
     TZzCommandEvent OnClientCommand;
+
+    // Milliseconds a connection may take to send its login packet before it is closed; 0: no
+    // limit. Logged-in connections are never closed for being quiet.
+    int32_t GetLoginTimeoutMs() const { return FLoginTimeoutMs; }
+    void SetLoginTimeoutMs(int32_t value);
 
     int32_t GetPort() const { return FPort; }
     virtual void SetPort(int32_t value);
@@ -103,9 +115,36 @@ protected:
     bool FDestroying = false;
 
 private:
-    void FileClient(TWSocketClient* client);
+    friend class TZzClient;
+    // One delayed notification at a time wakes the login sweep.
+    class TLoginSweep : public TNotificationTarget {
+    public:
+        TLoginSweep(TEventLoop& loop, TZzGenericSerwer& owner);
+        ~TLoginSweep() override;
+        void Post(int delayMs);
+        void WndProc(TMessage&) override;
 
-    TZzUserIndex FIndex;  // declared before the listening server: its clients leave it when freed
+    private:
+        TEventLoop& FLoop;
+        TZzGenericSerwer& FOwner;
+        TEventLoop::TEndpoint FEndpoint;
+    };
+
+    void AdmitClient(TWSocketClient* client);
+    void ClientLoggedIn(TZzClient* client, uint32_t number);
+    void ClientFreed(TZzClient* client);
+    void StopAwaitingLogin(TZzClient* client);
+    void ScheduleLoginSweep();
+    void SweepLogins();
+
+    int32_t FLoginTimeoutMs = 60 * 1000;
+    // Clients that have not logged in, in accept order, which is also the order of their deadlines.
+    TZzClient* FAwaitingFirst = nullptr;
+    TZzClient* FAwaitingLast = nullptr;
+    int64_t FSweepDueMs = -1;  // when the posted sweep runs; -1: none posted
+    TLoginSweep FLoginSweep;
+    // Both declared before the listening server: its clients leave them when freed.
+    TZzUserIndex FIndex;
     std::unique_ptr<TWSocketServer> FSocketServer;
     ByteString FReadBuffer;  // what one read brings, before the reassembly takes it
 };

@@ -39,3 +39,18 @@ TEST(CommandLine, BadOptionsAndPortsAreRefused)
     EXPECT_EQ(Parse({"--messenger-port"}, o), "--messenger-port needs a port number");
     EXPECT_EQ(Parse({"--headless=yes"}, o), "unknown option '--headless=yes' (see --help)");
 }
+
+TEST(CommandLine, LoginTimeoutInWholeSeconds)
+{
+    TCommandLine o;
+    EXPECT_EQ(Parse({}, o), "");
+    EXPECT_EQ(o.LoginTimeout, 60);
+    EXPECT_EQ(Parse({"--login-timeout", "0"}, o), "");
+    EXPECT_EQ(o.LoginTimeout, 0);
+    EXPECT_EQ(Parse({"--login-timeout=1000000"}, o), "");
+    EXPECT_EQ(o.LoginTimeout, 1000000);
+    for (const char* bad : {"-1", "1000001", "2.5", "", "ten", "60s", " 60", "99999999999"})
+        EXPECT_EQ(Parse({"--login-timeout", bad}, o),
+                  "--login-timeout: '" + std::string(bad) + "' is not a number of seconds (0-1000000)");
+    EXPECT_EQ(Parse({"--login-timeout"}, o), "--login-timeout needs a number of seconds");
+}

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -191,6 +192,88 @@ TEST(Program, BadOptionIsOneLineAndExitStatusTwo)
     EXPECT_EQ(program.Stdout, "");
 }
 
+TEST(Program, LoginTimeoutClosesWhoDoesNotLogInAndKeepsWhoDid)
+{
+    int port = FreePort();
+    TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", std::to_string(FreePort()),
+                      "--login-timeout", "1"});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+    TZzPeer anonymous, five;
+    ASSERT_TRUE(Connected(anonymous, port));
+    ASSERT_TRUE(Connected(five, port));
+    ASSERT_TRUE(five.Login(5));
+    int64_t start = MonotonicMs();
+    EXPECT_TRUE(anonymous.WaitClosed(5000));
+    EXPECT_GE(MonotonicMs() - start, 500);
+    EXPECT_TRUE(five.ReadFor(1200).empty());  // quiet, logged in, past the deadline: still here
+    five.SendPacket(cpSendMessage, U32(5) + U32(1) + U32(0) + ByteString("me\0", 3));
+    EXPECT_EQ(BytesToUInt32(five.ReadPacket().Payload), ackRelayed);
+    EXPECT_EQ(five.ReadPacket().Type, spMessage);
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stderr, "");
+}
+
+TEST(Program, BadLoginTimeoutIsOneLineAndExitStatusTwo)
+{
+    for (std::string bad : {"-5", "soon", "1000001"}) {
+        TProgram program({"--headless", "--messenger-port", std::to_string(FreePort()), "--login-timeout", bad});
+        EXPECT_EQ(program.Wait(), 2);
+        EXPECT_EQ(program.Stderr,
+                  "trelubki-serwer: --login-timeout: '" + bad + "' is not a number of seconds (0-1000000)\n");
+        EXPECT_EQ(program.Stdout, "");
+    }
+}
+
+TEST(Program, ClientsCannotForgeLogEntries)
+{
+    int port = FreePort();
+    int http = FreePort();
+    TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", std::to_string(http)});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+    TZzPeer five, seven;
+    ASSERT_TRUE(Connected(five, port));
+    ASSERT_TRUE(five.Login(5));
+    ASSERT_TRUE(Connected(seven, port));
+    ASSERT_TRUE(seven.Login(7));
+
+    // Each carries a CR (and worse) followed by a real entry's text.
+    const ByteString forged = Znaki::ToCp1250("7>ciągle jestem");
+    five.SendPacket(cpSendMessage, U32(7) + U32(1) + U32(0) + "hej\r" + forged + "\r\n" + forged + ByteString(1, '\0'));
+    five.SendPacket(cpNewStatus, U32(2) + "opis\r" + forged);
+    five.SendPacket(cpUserList, ByteString(1, ulBegin) + "lista\r" + forged);
+    five.SendPacket(99, "x\r" + forged);
+    five.SendPacket(cpUserList, "\x01" + ByteString(40000, 'd') + forged);  // past any reader's line limit
+    TPeer web;
+    ASSERT_TRUE(web.Connect(http));
+    web.Send("GET /x\r" + Znaki::ToCp1250("rozłączenie") + " HTTP/1.0\r\n\r\n");
+    web.ReadFor(200);
+    web.Close();
+    seven.SendPacket(cpPing, "");  // the one real entry of that text
+    ASSERT_TRUE(program.WaitFor("\n7>ciągle jestem\n"));
+    ASSERT_TRUE(program.WaitFor("\nrozłączenie\n"));
+
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < program.Stdout.size();) {
+        size_t end = std::min(program.Stdout.find('\n', start), program.Stdout.size());
+        lines.push_back(program.Stdout.substr(start, end - start));
+        start = end + 1;
+    }
+    auto starting = [&](const std::string& text) {
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(text, 0) == 0; });
+    };
+    // Only the real entries start a line; every forged one is an indented continuation.
+    EXPECT_EQ(starting("7>"), 1);
+    EXPECT_EQ(starting("rozłączenie"), 1);
+    EXPECT_EQ(starting("    7>ciągle jestem"), 3);  // the message, the user list piece, the unknown packet
+    EXPECT_EQ(starting("    rozłączenie"), 1);      // the HTTP path
+    EXPECT_NE(program.Stdout.find("\n    {0A}7>ciągle jestem\"\n"), std::string::npos);
+    // The status line shows its control bytes escaped, as it always has.
+    EXPECT_NE(program.Stdout.find("\"{02}{00}{00}{00}opis{0D}7>ciągle jestem\""), std::string::npos);
+    for (const std::string& line : lines)
+        EXPECT_LE(line.size(), 16 * 1024 + 4u);
+    EXPECT_EQ(program.Stop(SIGTERM), 0);
+}
+
 TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
 {
     TWSocket holder;
@@ -202,7 +285,7 @@ TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
     TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", http, "--address", "łódź.lan"});
     ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
     std::string expected = "Nie udało się otworzyć portu " + http +
-                           " !\n\nNajprawdopodobniej jest on blokowany przez funkcjonujący serwer HTTP. Wyłącz go lub "
+                           " !\n    \n    Najprawdopodobniej jest on blokowany przez funkcjonujący serwer HTTP. Wyłącz go lub "
                            "skonfiguruj tak, by na żądanie dokumentu „\\appsvc\\appmsg4.asp” serwera witrualnego "
                            "„łódź.lan” odpowiadał „0 0 łódź.lan:" +
                            std::to_string(port) + " łódź.lan”\n\nKorzystanie z klientów";

@@ -95,7 +95,8 @@ TEST_F(WindowTest, HttpPortHeldGivesRedMessageEmptyLineAndBlueNotice)
     auto entries = form.Entries();
     ASSERT_EQ(entries.size(), 3u);
     QString expected = QString("Nie udało się otworzyć portu %1 !").arg(o.HttpPort) + QChar(QChar::LineSeparator) +
-                       QChar(QChar::LineSeparator) + "Najprawdopodobniej jest on blokowany przez funkcjonujący serwer HTTP.";
+                       "    " + QChar(QChar::LineSeparator) +
+                       "    Najprawdopodobniej jest on blokowany przez funkcjonujący serwer HTTP.";
     EXPECT_TRUE(entries[0].startsWith(expected)) << entries[0].toStdString();
     EXPECT_TRUE(entries[0].endsWith("„0 0 localhost:0 localhost”"));
     EXPECT_EQ(form.ColourOf(0), QColor(255, 0, 0));
@@ -134,6 +135,32 @@ TEST_F(WindowTest, PaneKeepsTheNewestEntriesOnly)
     auto entries = form.Entries();
     ASSERT_EQ(entries.size(), static_cast<size_t>(TLogPane::MaxEntries));
     EXPECT_EQ(entries.front(), "wpis 6");
-    EXPECT_EQ(entries.back(), QString("a") + QChar(QChar::LineSeparator) + "b{00}c");
+    EXPECT_EQ(entries.back(), QString("a") + QChar(QChar::LineSeparator) + "    b{00}c");
     EXPECT_LT(MonotonicMs() - start, 20000);
+}
+
+TEST_F(WindowTest, AnEntryHoldsAtMostItsCapSoThePaneStaysBounded)
+{
+    TTestForm1 form(FreePorts());
+    form.FormCreate();
+    constexpr int Cap = TLogPane::MaxEntryChars;
+    const QString ellipsis(QChar(0x2026));
+    // A path or text of a MiB, entered many times over: each is cut to the cap.
+    ByteString huge = "get /" + ByteString(1024 * 1024, 'a');
+    for (int i = 0; i < 300; ++i)
+        form.Log().Append(huge);
+    form.Log().Append(ByteString(Cap, 'b'));                   // exactly the cap: whole
+    form.Log().Append(ByteString(Cap / 2, '\x01'));           // shown four times longer: cut
+    form.Log().Append(ByteString("x\r", 2) + ByteString(Cap, 'c'));  // the indent counts too
+    auto entries = form.Entries();
+    ASSERT_GE(entries.size(), 303u);
+    const QString& first = entries[entries.size() - 303];
+    EXPECT_EQ(first, "get /" + QString(Cap - 5, 'a') + ellipsis);
+    EXPECT_EQ(entries[entries.size() - 3], QString(Cap, 'b'));
+    EXPECT_EQ(entries[entries.size() - 2], QString("{01}").repeated(Cap / 4) + ellipsis);
+    const QString& last = entries.back();
+    EXPECT_EQ(last.size(), Cap + 1);
+    EXPECT_TRUE(last.startsWith(QString("x") + QChar(QChar::LineSeparator) + "    ccc"));
+    EXPECT_TRUE(last.endsWith("c" + ellipsis));
+    EXPECT_LT(form.RichEdit1->document()->characterCount(), 310 * (Cap + 2) + 2000);
 }
