@@ -7,8 +7,11 @@
 //
 // Who owns what:
 // - the socket owns its descriptor, its send queue and its loop endpoint; the descriptor is
-//   closed and the endpoint released (with whatever is still queued for it) by Close, Abort or
-//   the destructor;
+//   closed by Close, Abort or the destructor, the endpoint (with whatever is still queued for
+//   it) released by the destructor;
+// - what Send takes is the socket's: it leaves at the end of the loop's round, together with
+//   the round's other sends (at once past FlushAtOnce); Close, Abort, CloseLater and the
+//   destructor hand it over first, as if it had gone out at once;
 // - the owner of the object (a server, or the program) owns the handlers' targets and decides
 //   when the object is destroyed; it must not destroy it from inside one of its own events (a
 //   server frees its clients from a posted notification for that reason).
@@ -20,7 +23,9 @@
 //   once per session;
 // - events are raised only from the loop's dispatch of this socket's messages, from the round's
 //   flush, or from inside an operation the caller made; no event is raised while the object is
-//   being destroyed.
+//   being destroyed;
+// - one readiness notification reads at most ReadShare bytes of a connection (a close
+//   notification included); the loop reports the rest in a later round, in order.
 //
 // Where it lives: the state machine, properties and message dispatch in WSocketState.cpp, the
 // receive loop in WSocketReceive.cpp, the send queue and round flush in WSocketSend.cpp, the

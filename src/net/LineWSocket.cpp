@@ -11,6 +11,7 @@ void TCustomLineWSocket::SetLineMode(bool value)
     if (value == FLineMode)
         return;
     FLineMode = value;
+    FDroppingLine = false;
     // A line that was handed over and not read, and everything behind it, is raw data now.
     if (!value)
         FLineLength = 0;
@@ -63,8 +64,49 @@ void TCustomLineWSocket::Compact()
 
 void TCustomLineWSocket::FreeLineBuffer()
 {
-    std::string().swap(FRcvdPtr);
+    std::vector<char>().swap(FRcvdPtr);
     FRcvHead = FRcvCnt = FLineLength = 0;
+    FDroppingLine = false;
+}
+
+void TCustomLineWSocket::MakeRoom(int bytes)
+{
+    // Room for bytes behind what is held, and the zero byte behind them. Grown by hand: the
+    // library's own growth would double past what LineLimit lets a line take.
+    size_t need = static_cast<size_t>(FRcvCnt) + static_cast<size_t>(bytes) + 1;
+    if (FRcvdPtr.size() >= need)
+        return;
+    size_t size = std::max(need, FRcvdPtr.size() * 2);
+    if (LineLimit > 0 && FRcvCnt <= LineLimit)
+        size = std::max(need, std::min(size, static_cast<size_t>(LineLimit) + 2));
+    std::vector<char> bigger(size);
+    if (FRcvCnt > 0)
+        std::memcpy(bigger.data(), FRcvdPtr.data() + FRcvHead, static_cast<size_t>(FRcvCnt));
+    FRcvdPtr.swap(bigger);
+    FRcvHead = 0;
+}
+
+bool TCustomLineWSocket::SkipDroppedLine(int searchStart)
+{
+    std::string_view held(FRcvdPtr.data() + FRcvHead, static_cast<size_t>(FRcvCnt));
+    size_t i = held.find(LineEnd, static_cast<size_t>(searchStart));
+    if (i == std::string_view::npos) {
+        // Only what may begin a terminator split across reads is kept.
+        int keep = std::min(FRcvCnt, static_cast<int>(LineEnd.size()) - 1);
+        FRcvHead += FRcvCnt - keep;
+        FRcvCnt = keep;
+        return false;
+    }
+    // The dropped line has ended: what follows it moves to a buffer of its own size, so the
+    // memory the long line took is given back.
+    int end = static_cast<int>(i + LineEnd.size());
+    std::vector<char> rest(static_cast<size_t>(FRcvCnt - end) + 1, '\0');
+    std::memcpy(rest.data(), FRcvdPtr.data() + FRcvHead + end, static_cast<size_t>(FRcvCnt - end));
+    FRcvdPtr.swap(rest);
+    FRcvHead = 0;
+    FRcvCnt -= end;
+    FDroppingLine = false;
+    return true;
 }
 
 void TCustomLineWSocket::CutLines(int searchStart)
@@ -89,8 +131,10 @@ void TCustomLineWSocket::CutLines(int searchStart)
         FLineClearData = true;
         if (OnLineLimitExceeded)
             OnLineLimitExceeded(this, FRcvCnt, FLineClearData);
-        if (FLineClearData)
-            FRcvHead = FRcvCnt = FLineLength = 0;
+        if (FLineClearData) {
+            FreeLineBuffer();
+            FDroppingLine = true;  // what follows of this line, up to its end, goes the same way
+        }
     }
 }
 
@@ -105,16 +149,24 @@ bool TCustomLineWSocket::TriggerDataAvailable(uint16_t error)
     if (n == 0)
         n = 255;
     n = std::min(n, ReadShare);  // the receive loop's share, taken a read at a time
+    // One byte more than a line may hold shows that it is too long; more would only be held.
+    if (LineLimit > 0 && FRcvCnt <= LineLimit)
+        n = std::min(n, LineLimit + 1 - FRcvCnt);
     Compact();
-    size_t need = static_cast<size_t>(FRcvCnt) + static_cast<size_t>(n) + 1;
-    if (FRcvdPtr.size() < need)
-        FRcvdPtr.resize(need);
+    MakeRoom(n);
     int r = PlainReceive(FRcvdPtr.data() + FRcvCnt, n);
     if (r <= 0)
         return true;
     FRcvdPtr[static_cast<size_t>(FRcvCnt + r)] = '\0';
     int searchStart = std::max(0, FRcvCnt - static_cast<int>(LineEnd.size()));
     FRcvCnt += r;
+    if (FDroppingLine) {
+        if (!SkipDroppedLine(searchStart)) {
+            Compact();
+            return true;
+        }
+        searchStart = 0;
+    }
     CutLines(searchStart);
     return true;
 }
@@ -145,7 +197,7 @@ void TCustomLineWSocket::Dispatch(TMessage& msg)
 
 void TCustomLineWSocket::TriggerSessionClosed(uint16_t error)
 {
-    if (FLineMode && FRcvCnt > 0) {
+    if (FLineMode && FRcvCnt > 0 && !FDroppingLine) {
         // What is left is offered as one last line without its terminator.
         try {
             FLineLength = FRcvCnt;

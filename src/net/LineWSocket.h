@@ -1,10 +1,12 @@
 #pragma once
 // Line mode on top of the socket (LineWSocket.cpp). The socket owns its line buffer: bytes read
-// and not yet handed over. A handler reads the line it was handed with Receive during
+// and not yet handed over, never much more than LineLimit (a line over it is dropped whole and
+// the memory given back), so a peer cannot make a connection hold more. A handler reads the line it was handed with Receive during
 // OnDataAvailable; what it leaves stays for the next call. Switching LineMode from inside a
 // handler is safe: what was buffered is offered again from a posted notification.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "net/CustomWSocket.h"
 
@@ -27,6 +29,7 @@ public:
     int Receive(void* buffer, int bufferSize) override;
     int RcvdCount() override;
     int BufferedCount() const { return FRcvCnt; }
+    size_t LineBufferCapacity() const { return FRcvdPtr.capacity(); }  // memory the line buffer holds
 
 protected:
     void Dispatch(TMessage& msg) override;
@@ -36,14 +39,17 @@ protected:
 private:
     bool RaiseDataAvailable();  // false when no handler is assigned
     void CutLines(int searchStart);
+    bool SkipDroppedLine(int searchStart);
     void Compact();
+    void MakeRoom(int bytes);
     void FreeLineBuffer();
     void Redeliver();
 
     bool FLineMode = false;
-    std::string FRcvdPtr;  // the line buffer: FRcvCnt bytes from FRcvHead
+    std::vector<char> FRcvdPtr;  // the line buffer: FRcvCnt bytes from FRcvHead
     int FRcvHead = 0;
     int FRcvCnt = 0;
     int FLineLength = 0;
     bool FLineClearData = false;
+    bool FDroppingLine = false;  // a line went over LineLimit: its rest is dropped up to its end
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -105,9 +106,57 @@ TEST_F(LineServer, OverLimitWithoutHandlerDropsEverythingBuffered)
     RunFor(20);
     EXPECT_EQ(Client->BufferedCount(), 0);
     EXPECT_TRUE(Lines.empty());
-    Peer.Send("ok\n");
+    // The rest of the over-long line goes too, up to its end; then line cutting goes on.
+    Peer.Send("ok\nnext\n");
     ASSERT_TRUE(RunUntil([&] { return Lines.size() == 1; }));
-    EXPECT_EQ(Lines[0], "ok\n");  // the connection stays open and line cutting goes on
+    EXPECT_EQ(Lines[0], "next\n");
+    EXPECT_EQ(Client->State(), wsConnected);
+}
+
+TEST_F(LineServer, LineLimitBoundsWhatTheConnectionHolds)
+{
+    LineEnd = "\r\n";
+    Connect();
+    Client->LineLimit = 4096;
+    ByteString chunk(64 * 1024, 'x');
+    size_t most = 0;
+    for (int i = 0; i < 64; ++i) {  // 4 MiB without a line end, faster than it is read
+        Peer.Send(chunk);
+        RunFor(0);
+        most = std::max(most, Client->LineBufferCapacity());
+    }
+    ASSERT_TRUE(RunUntil([&] {
+        most = std::max(most, Client->LineBufferCapacity());
+        return Client->ReadCount() == 64 * 64 * 1024;
+    }));
+    EXPECT_LE(most, 4096u + 2);
+    EXPECT_LE(Client->LineBufferCapacity(), 4096u + 2);
+    EXPECT_TRUE(Lines.empty());
+    // Its end comes split across two sends; the next line is handed over whole.
+    Peer.Send("xx\r");
+    RunFor(20);
+    Peer.Send("\nnext\r\n");
+    ASSERT_TRUE(RunUntil([&] { return Lines.size() == 1; }));
+    EXPECT_EQ(Lines[0], "next\r\n");
+    RunFor(20);
+    EXPECT_LE(Client->LineBufferCapacity(), 64u);  // given back after the drop, not kept
+}
+
+TEST_F(LineServer, EverythingSentBeforeTheCloseArrivesInOrderThenOneClose)
+{
+    Connect();
+    std::string sent;
+    for (int i = 0; i < 40000; ++i)
+        sent += "line " + std::to_string(i) + "\n";
+    Peer.Send(sent);
+    Peer.Close();
+    ASSERT_TRUE(RunUntil([&] { return !Events.empty() && Events.back() == "closed"; }));
+    RunFor(30);
+    std::string received;
+    for (auto& l : Lines)
+        received += l;
+    EXPECT_EQ(received, sent);
+    EXPECT_EQ(std::count(Events.begin(), Events.end(), "closed"), 1);
 }
 
 TEST_F(LineServer, OverLimitHandlerMayKeepTheData)
