@@ -17,6 +17,10 @@ namespace {
 // followed by LogContinuation, between characters.
 void WrapLongLines(std::string& out, size_t from)
 {
+    // The usual entry is shorter than one shown line: none of its lines can be too long, and
+    // a relayed message should not pay for a scan of what it has just converted.
+    if (out.size() - from <= MaxShownLine)
+        return;
     size_t lineStart = from;
     size_t i = from;
     for (; i < out.size(); ++i) {
