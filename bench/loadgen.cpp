@@ -1,7 +1,10 @@
 // Load generator: the same workloads against our messenger server and against Redis pub/sub
 // (one PUBLISH to a channel with one subscriber is one relayed message), each run checking what
 // it receives. Prints one table with the ratio ours/Redis.
-//   loadgen --ours PORT PID --redis PORT PID [--only relay] [--seconds 5] [--connections 10000]
+//   loadgen --ours PORT PID --redis PORT PID [--only relay|relay-online|connections] [--seconds 5]
+//           [--connections 10000] [--online 10000]
+// "relay-online" is the relay again with that many other users logged in and idle (Redis: as
+// many idle subscribers, each on a channel of its own), all connected before the pairs.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -284,6 +287,23 @@ int Client(const TTarget& t, uint32_t user, const std::string& channel = "")
             Fail("bad subscribe answer");
     }
     return fd;
+}
+
+// Logged-in users who only stay connected (Redis: subscribers of channels nobody publishes to).
+std::vector<int> IdleUsers(const TTarget& t, int count)
+{
+    std::vector<int> fds;
+    fds.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        fds.push_back(Client(t, 100000 + static_cast<uint32_t>(i), "idle" + std::to_string(i)));
+    return fds;
+}
+
+void CloseAll(std::vector<int>& fds)
+{
+    for (int f : fds)
+        ::close(f);
+    fds.clear();
 }
 
 void NonBlocking(int fd)
@@ -643,6 +663,7 @@ int main(int argc, char** argv)
     std::string only;
     double seconds = 5;
     int connections = 10000;
+    int online = 10000;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--ours" && i + 2 < argc) {
@@ -657,8 +678,10 @@ int main(int argc, char** argv)
             seconds = atof(argv[++i]);
         } else if (a == "--connections" && i + 1 < argc) {
             connections = atoi(argv[++i]);
+        } else if (a == "--online" && i + 1 < argc) {
+            online = atoi(argv[++i]);
         } else {
-            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay] [--seconds S] [--connections N]\n");
+            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online|connections] [--seconds S] [--connections N] [--online N]\n");
             return 2;
         }
     }
@@ -672,6 +695,8 @@ int main(int argc, char** argv)
         {"relay", "latency p99 us", true, {}, {}},   {"relay1", "latency p50 us", true, {}, {}},
         {"fan-out", "median us", true, {}, {}},      {"fan-out", "p99 us", true, {}, {}},
         {"connections", "bytes/conn", true, {}, {}}, {"connections", "new client us", true, {}, {}},
+        {"relay-online", "messages/s", false, {}, {}}, {"relay-online", "latency p50 us", true, {}, {}},
+        {"relay-online", "latency p99 us", true, {}, {}},
     };
     std::map<std::string, std::vector<std::string>> cpuNotes;
     long errors = 0;
@@ -682,19 +707,44 @@ int main(int argc, char** argv)
             if (redis.Port)
                 order.push_back(redis);
         }
+        int oursRuns = 0, redisRuns = 0;
         for (const TTarget& t : order) {
             auto put = [&](size_t row, double v) {
                 (t.Kind == TKind::Ours ? rows[row].Ours : rows[row].Redis).push_back(v);
             };
             char note[160];
-            TRelayResult r = Relay(t, 50, 16, 64, seconds);
-            put(0, r.PerSecond);
-            put(1, r.P50);
-            put(2, r.P99);
-            errors += r.Errors;
-            snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), r.ServerCpu, r.GenCpu, r.Errors);
-            cpuNotes["relay"].push_back(note);
-            if (only == "relay")
+            // Memory first, on a server that has not held (and freed) other clients yet: a
+            // later run would reuse what earlier workloads freed and show next to nothing.
+            bool first = (t.Kind == TKind::Ours ? oursRuns++ : redisRuns++) == 0;
+            if ((only.empty() && first) || only == "connections") {
+                TConnResult c = Connections(t, connections);
+                put(6, c.BytesPerConn);
+                put(7, c.NewClientUs);
+                errors += c.Errors;
+            }
+            if (only.empty() || only == "relay") {
+                TRelayResult r = Relay(t, 50, 16, 64, seconds);
+                put(0, r.PerSecond);
+                put(1, r.P50);
+                put(2, r.P99);
+                errors += r.Errors;
+                snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), r.ServerCpu, r.GenCpu, r.Errors);
+                cpuNotes["relay"].push_back(note);
+            }
+            if (only.empty() || only == "relay-online") {
+                std::vector<int> idle = IdleUsers(t, online);
+                usleep(200000);
+                TRelayResult r = Relay(t, 50, 16, 64, seconds);
+                CloseAll(idle);
+                put(8, r.PerSecond);
+                put(9, r.P50);
+                put(10, r.P99);
+                errors += r.Errors;
+                snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), r.ServerCpu, r.GenCpu, r.Errors);
+                cpuNotes["relay-online"].push_back(note);
+                usleep(300000);
+            }
+            if (!only.empty())
                 continue;
             TRelayResult one = Relay(t, 1, 1, 64, seconds / 2);
             put(3, one.P50);
@@ -707,10 +757,6 @@ int main(int argc, char** argv)
             errors += f.Errors;
             snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), f.ServerCpu, f.GenCpu, f.Errors);
             cpuNotes["fan-out"].push_back(note);
-            TConnResult c = Connections(t, connections);
-            put(6, c.BytesPerConn);
-            put(7, c.NewClientUs);
-            errors += c.Errors;
         }
     } catch (const std::exception& e) {
         fprintf(stderr, "loadgen: %s\n", e.what());
@@ -722,9 +768,10 @@ int main(int argc, char** argv)
             s += x;
         return v.empty() ? 0.0 : s / double(v.size());
     };
-    printf("%-12s %-16s %12s %12s %12s   (each the mean of two runs: ours, Redis, ours, Redis)\n", "workload", "metric",
+    printf("%-12s %-16s %12s %12s %12s   (the mean of two runs: ours, Redis, ours, Redis; connections: first run)\n", "workload", "metric",
            "ours", "redis", "ours/redis");
-    for (const TRow& row : rows) {
+    for (size_t index : {0, 1, 2, 8, 9, 10, 3, 4, 5, 6, 7}) {
+        const TRow& row = rows[index];
         if (row.Ours.empty())
             continue;
         double o = mean(row.Ours), r = mean(row.Redis);
@@ -732,6 +779,19 @@ int main(int argc, char** argv)
             printf("%-12s %-16s %12.1f %12s %12s\n", row.Workload.c_str(), row.Metric.c_str(), o, "-", "-");
         else
             printf("%-12s %-16s %12.1f %12.1f %11.2fx\n", row.Workload.c_str(), row.Metric.c_str(), o, r, r ? o / r : 0);
+    }
+    if (!rows[0].Ours.empty() && !rows[8].Ours.empty())
+        printf("\nrelay with %d other users online: %.2fx our plain relay (Redis: %.2fx its plain relay)\n", online,
+               mean(rows[8].Ours) / mean(rows[0].Ours),
+               rows[0].Redis.empty() ? 0.0 : mean(rows[8].Redis) / mean(rows[0].Redis));
+    if (!rows[6].Ours.empty()) {
+        printf("\nbytes/conn per run, ours:");
+        for (double v : rows[6].Ours)
+            printf(" %.1f", v);
+        printf("   redis:");
+        for (double v : rows[6].Redis)
+            printf(" %.1f", v);
+        printf("\n");
     }
     printf("\nCPU share per run (100%% = one core):\n");
     for (auto& [w, notes] : cpuNotes)

@@ -3,6 +3,8 @@
 # core 0 and load generator on core 1, and prints one table with the ratio ours/Redis; then the
 # relay once more with our log written to a file instead of /dev/null.
 #   bench/run.sh [SECONDS]   (relay duration, default 5)
+# Workloads: relay (50 pairs), the same relay with 10,000 other users logged in and idle
+# (Redis: 10,000 idle subscribers), relay1 (one pair), fan-out, connections.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-5}
@@ -20,7 +22,10 @@ free_port() {
 }
 wait_port() { for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return; sleep 0.05; done; echo "port $1 never opened"; exit 1; }
 
-ulimit -n "$(ulimit -Hn)"
+# 10,000 idle users plus the pairs on each side of the loopback, in one process each: more
+# descriptors than the usual soft limit of 1,024.
+ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+[ "$(ulimit -n)" -ge 12000 ] || { echo "need 12000 descriptors, the limit is $(ulimit -n)"; exit 1; }
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
 

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 
 #include "core/Znaki.h"
 
@@ -15,6 +17,10 @@ namespace {
 // followed by LogContinuation, between characters.
 void WrapLongLines(std::string& out, size_t from)
 {
+    // The usual entry is shorter than one shown line: none of its lines can be too long, and
+    // a relayed message should not pay for a scan of what it has just converted.
+    if (out.size() - from <= MaxShownLine)
+        return;
     size_t lineStart = from;
     size_t i = from;
     for (; i < out.size(); ++i) {
@@ -50,6 +56,12 @@ void AppendShownLogEntry(std::string& out, ByteView entry)
     size_t i = 0;
     while (i < entry.size()) {
         size_t run = i;
+        // Eight bytes at a time while none is below 32 (a tab among them ends the fast part).
+        for (uint64_t w; run + 8 <= entry.size(); run += 8) {
+            std::memcpy(&w, entry.data() + run, 8);
+            if ((w - 0x2020202020202020ull) & ~w & 0x8080808080808080ull)
+                break;
+        }
         while (run < entry.size() && (static_cast<unsigned char>(entry[run]) >= 32 || entry[run] == '\t'))
             ++run;
         Znaki::AppendFromCp1250(out, entry.substr(i, run - i));

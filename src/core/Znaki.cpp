@@ -1,6 +1,7 @@
 #include "core/Znaki.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace Znaki {
 namespace {
@@ -95,6 +96,12 @@ void AppendFromCp1250(std::string& out, ByteView cp1250)
     size_t i = 0;
     while (i < cp1250.size()) {
         size_t run = i;
+        // Eight bytes at a time while none has its high bit set: log lines are mostly ASCII.
+        for (uint64_t w; run + 8 <= cp1250.size(); run += 8) {
+            std::memcpy(&w, cp1250.data() + run, 8);
+            if (w & 0x8080808080808080ull)
+                break;
+        }
         while (run < cp1250.size() && static_cast<unsigned char>(cp1250[run]) < 0x80)
             ++run;
         out.append(cp1250.data() + i, run - i);  // ASCII is the same in both

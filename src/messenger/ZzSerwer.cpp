@@ -10,6 +10,7 @@ TZzClient::TZzClient(TCustomWSocketServer* owner) : TWSocketClient(owner)
 {
     Server = owner;
     ComponentOptions |= OptionBit(wsoNoReceiveLoop);
+    SetSlowQueueMark(SlowReaderMark);
 }
 
 TZzClient::~TZzClient()
@@ -301,17 +302,29 @@ void TZzGenericSerwer::ClientDataAvailable(TCustomWSocket* sender, uint16_t erro
         return;
     auto* client = static_cast<TZzClient*>(sender);
     // At most one share per notification, so that a client streaming packets leaves the loop
-    // to the others; the rest is reported again in the next round.
-    ByteString data = client->ReceiveString(TCustomWSocket::ReadShare);
-    if (data.empty())
+    // to the others; the rest is reported again in the next round. One read into a buffer kept
+    // for it: no count of waiting bytes asked first, no allocation per read. A nested read (a
+    // handler's doing) finds the buffer taken and uses one of its own.
+    ByteString buffer;
+    buffer.swap(FReadBuffer);
+    struct TGiveBack {
+        ByteString& Buffer;
+        ByteString& Kept;
+        ~TGiveBack() { Kept.swap(Buffer); }
+    } giveBack{buffer, FReadBuffer};
+    buffer.resize(TCustomWSocket::ReadShare);
+    int n = client->Receive(buffer.data(), static_cast<int>(buffer.size()));
+    if (n <= 0)
         return;
+    ByteView data(buffer.data(), static_cast<size_t>(n));
     DoClientDataAvailable(client, data);
     ClientReceived(client, data);
 }
 
 // ---------------------------------------------------------------------------------------------
 
-TZzSerwer::TZzSerwer(TEventLoop& loop) : TZzGenericSerwer(loop)
+TZzSerwer::TZzSerwer(TEventLoop& loop)
+    : TZzGenericSerwer(loop), FLoop(loop), FGate(std::make_unique<TReadGate>(*this, loop))
 {
     FPort = 8074;
 }
@@ -323,12 +336,17 @@ TZzSerwer::~TZzSerwer()
         CloseSocketServer();
     } catch (...) {
     }
+    FGate.reset();  // before the clients go: nothing may resume or check them any more
 }
 
 void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
 {
     ByteString& buffer = client->ReceiveBuffer;
     buffer.append(data);
+    // A paused client's packets wait in its buffer (a read that still came, or the rest of the
+    // read that paused it) until ResumeReaders dispatches them.
+    if (client->ReadPaused)
+        return;
     // Each packet counts as consumed before its handler runs, so a handler that raises can
     // never have the same packet dispatched again by the next read.
     size_t consumed = 0;
@@ -338,6 +356,7 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
         ~TTrim() { Buffer.erase(0, Consumed); }
     } trim{buffer, consumed};
 
+    TSendQueueTotal& total = FLoop.QueuedTotal();
     while (buffer.size() - consumed >= PacketHeaderSize) {
         ByteView rest = ByteView(buffer).substr(consumed);
         uint32_t length = BytesToUInt32(rest.substr(4));
@@ -351,9 +370,109 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
         auto type = static_cast<int32_t>(BytesToUInt32(rest));
         ByteView payload = rest.substr(PacketHeaderSize, length);
         consumed += PacketHeaderSize + length;
+        total.PushedIntoCongestion = false;
         if (OnClientCommand)
             OnClientCommand(client, type, payload);
+        if (total.PushedIntoCongestion) {
+            PauseReading(client);
+            return;
+        }
     }
+}
+
+void TZzSerwer::PauseReading(TZzClient* client)
+{
+    if (client->ReadPaused || !FGate)
+        return;
+    client->ReadPaused = true;
+    client->PauseReading(true);
+    ++FPausedCount;
+    // The congestion may already have cleared within this round: look again at its end.
+    FGate->RequestCheck();
+    FGate->ScheduleStallCheck();
+}
+
+void TZzSerwer::ResumeReaders()
+{
+    if (FPausedCount == 0 || FLoop.QueuedTotal().Congested())
+        return;
+    // In accept order; a client that congests the queues again is paused again on the spot.
+    int count = ClientCount();
+    for (int i = 0; i < count && FPausedCount > 0; ++i) {
+        TZzClient* c = Client(i);
+        if (!c || !c->ReadPaused)
+            continue;
+        c->ReadPaused = false;
+        --FPausedCount;
+        if (c->State() != wsConnected)
+            continue;
+        try {
+            ClientReceived(c, ByteView());
+        } catch (...) {
+            // As in the receive loop: a handler's exception ends this dispatch and nothing else.
+        }
+        if (!c->ReadPaused)
+            c->PauseReading(false);
+    }
+}
+
+void TZzSerwer::AbortStalledQueues()
+{
+    int64_t now = MonotonicMs();
+    int count = ClientCount();
+    for (int i = 0; i < count; ++i) {
+        TZzClient* c = Client(i);
+        if (c && c->QueueCongested() && now - c->QueueProgressMs() >= SlowReaderTimeoutMs) {
+            try {
+                c->Abort();
+            } catch (...) {
+            }
+        }
+    }
+}
+
+void TZzSerwer::ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketClient* client, uint16_t error)
+{
+    auto* zz = static_cast<TZzClient*>(client);
+    if (zz->ReadPaused) {
+        zz->ReadPaused = false;
+        --FPausedCount;
+    }
+    TZzGenericSerwer::ServerClientDisconnect(sender, client, error);
+}
+
+TZzSerwer::TReadGate::TReadGate(TZzSerwer& owner, TEventLoop& loop)
+    : FOwner(owner), FLoop(loop), FEndpoint(loop.AllocateEndpoint(this))
+{
+    FLoop.QueuedTotal().WatchClear(FEndpoint);
+}
+
+TZzSerwer::TReadGate::~TReadGate()
+{
+    FLoop.QueuedTotal().UnwatchClear(FEndpoint);
+    FLoop.ReleaseEndpoint(FEndpoint);
+}
+
+void TZzSerwer::TReadGate::Flush()
+{
+    FOwner.ResumeReaders();
+}
+
+void TZzSerwer::TReadGate::ScheduleStallCheck()
+{
+    if (FStallCheckPosted)
+        return;
+    FStallCheckPosted = true;
+    FLoop.PostDelayed(FEndpoint, TMessage{}, std::clamp(FOwner.SlowReaderTimeoutMs / 4, 10, 1000));
+}
+
+void TZzSerwer::TReadGate::WndProc(TMessage&)
+{
+    FStallCheckPosted = false;
+    if (FOwner.FPausedCount == 0)
+        return;
+    FOwner.AbortStalledQueues();
+    ScheduleStallCheck();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -376,6 +495,25 @@ void SendPacket(TZzClient* client, uint32_t type, ByteView payload)
         client->QueueString(ByteView(header, PacketHeaderSize));
         client->SendString(payload);
     }
+    if (client->BufferedBytes() > MaxUnsentPerClient)
+        client->Abort();
+}
+
+TSharedBytes SharedPacket(TEventLoop& loop, uint32_t type, ByteView payload)
+{
+    ByteString packet;
+    packet.reserve(PacketHeaderSize + payload.size());
+    AppendUInt32(packet, type);
+    AppendUInt32(packet, static_cast<uint32_t>(payload.size()));
+    packet.append(payload);
+    return std::make_shared<const TSharedPayload>(loop.QueuedTotal(), std::move(packet));
+}
+
+void SendSharedPacket(TZzClient* client, const TSharedBytes& packet)
+{
+    if (!client || client->State() != wsConnected)
+        return;
+    client->SendShared(packet);
     if (client->BufferedBytes() > MaxUnsentPerClient)
         client->Abort();
 }

@@ -23,6 +23,8 @@ public:
     uint32_t Status = 0;
     ByteString ContactsReply;
     ByteString UserListData;
+    // Not read while the send queues it added to are congested (TZzSerwer::ClientReceived).
+    bool ReadPaused = false;
 
     // The number named at login; 0 before it.
     uint32_t UserNumber() const { return FUserNumber; }
@@ -144,7 +146,21 @@ private:
     // Both declared before the listening server: its clients leave them when freed.
     TZzUserIndex FIndex;
     std::unique_ptr<TWSocketServer> FSocketServer;
+    ByteString FReadBuffer;  // what one read brings, before the reassembly takes it
 };
+
+// Back-pressure. A client's queue that holds SlowReaderMark bytes still to send is congested
+// (until it has drained to half of that), and so are all queues together once they hold the
+// loop's TSendQueueTotal::Limit (256 MiB by default). A connection whose packet was queued into
+// congestion is not read any more (no read readiness is asked for) and the rest of what it sent
+// waits, until no queue is congested: its sender is slowed down, and nobody who reads loses
+// anything. A congested queue that sends nothing for SlowReaderTimeoutMs belongs to a client
+// that has stopped reading: it is aborted, which clears the congestion it caused.
+inline constexpr size_t SlowReaderMark = 1024 * 1024;
+inline constexpr int DefaultSlowReaderTimeoutMs = 10000;
+// A client is aborted at once when this much waits unsent for it (shared broadcast payloads
+// counted in full): back-pressure keeps well-behaved readers far below it.
+inline constexpr size_t MaxUnsentPerClient = 32 * 1024 * 1024;
 
 class TZzSerwer : public TZzGenericSerwer {
 public:
@@ -155,13 +171,44 @@ public:
     explicit TZzSerwer(TEventLoop& loop = TEventLoop::Default());
     ~TZzSerwer() override;
 
+    int PausedClients() const { return FPausedCount; }
+    int SlowReaderTimeoutMs = DefaultSlowReaderTimeoutMs;
+
 protected:
     void ClientReceived(TZzClient* client, ByteView data) override;
-};
+    void ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketClient* client, uint16_t error) override;
 
-// A client that stops reading is aborted once this much waits unsent for it.
-inline constexpr size_t MaxUnsentPerClient = 8 * 1024 * 1024;
+private:
+    // Hears when congestion clears (Flush) and ticks the check for stalled queues (WndProc).
+    class TReadGate : public TNotificationTarget {
+    public:
+        TReadGate(TZzSerwer& owner, TEventLoop& loop);
+        ~TReadGate() override;
+        void WndProc(TMessage& msg) override;
+        void Flush() override;
+        void RequestCheck() { FLoop.RequestFlush(FEndpoint); }
+        void ScheduleStallCheck();
+
+    private:
+        TZzSerwer& FOwner;
+        TEventLoop& FLoop;
+        TEventLoop::TEndpoint FEndpoint;
+        bool FStallCheckPosted = false;
+    };
+
+    void PauseReading(TZzClient* client);
+    void ResumeReaders();
+    void AbortStalledQueues();
+
+    TEventLoop& FLoop;
+    int FPausedCount = 0;
+    std::unique_ptr<TReadGate> FGate;
+};
 
 // Frames one packet and queues it on the client. A client whose connection has already closed
 // (its object not yet freed) gets nothing and nothing is raised.
 void SendPacket(TZzClient* client, uint32_t type, ByteView payload);
+// A whole packet (header included) that several clients receive: framed and held once.
+TSharedBytes SharedPacket(TEventLoop& loop, uint32_t type, ByteView payload);
+// Queues a packet made by SharedPacket, as SendPacket queues its own.
+void SendSharedPacket(TZzClient* client, const TSharedBytes& packet);

@@ -34,7 +34,7 @@
 
 #include <climits>
 #include <cstdint>
-#include <deque>
+#include <vector>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -42,6 +42,7 @@
 
 #include "core/ByteString.h"
 #include "net/EventLoop.h"
+#include "net/SendQueueTotal.h"
 #include "net/WSockbuf.h"
 #include "net/WSocketNames.h"
 
@@ -108,7 +109,8 @@ public:
     TWSocketOptions ComponentOptions = 0;
     bool MultiThreaded = false;
     TSocket Handle() const { return FHSocket; }
-    size_t BufferedBytes() const { return FBufferedBytes; }  // queued, not yet handed to the network
+    // Queued, not yet handed to the network: copied bytes and what is left of shared payloads.
+    size_t BufferedBytes() const { return FBufferedBytes; }
     TEventLoop& Loop() const { return FLoop; }
 
     // Events; an unassigned one is skipped.
@@ -129,6 +131,17 @@ public:
     int Send(const void* data, int len);
     int SendString(ByteView str);
     void QueueString(ByteView str);
+    // Queues bytes that other queues send too: only a reference is kept, and this queue's
+    // unsent count grows by the payload's length. Otherwise as Send.
+    int SendShared(const TSharedBytes& payload);
+    // A queue holding at least this much counts as congested (0: never) until it has drained
+    // to half of it; see TSendQueueTotal.
+    void SetSlowQueueMark(size_t bytes);
+    bool QueueCongested() const { return FCongested; }
+    // When the congested queue last handed bytes to the network (or became congested).
+    int64_t QueueProgressMs() const { return FProgressMs; }
+    // Stops or resumes the read readiness of the connection (see TEventLoop::PauseRead).
+    void PauseReading(bool paused);
     virtual int Receive(void* buffer, int bufferSize);
     // Reads what is waiting (in line mode: the pending line), at most maxBytes.
     ByteString ReceiveString(int maxBytes = INT_MAX);
@@ -182,6 +195,15 @@ protected:
     void AssignDefaultValue();
     void PutDataInSendBuffer(const void* data, int len);
     void DeleteBufferedData();
+    // Keeps the congested flag (and the loop's count of congested queues) in step with the
+    // queue's length; the usual case, a short queue that was not congested, costs one compare.
+    void QueueLengthChanged()
+    {
+        if (FSlowQueueMark != 0 && (FCongested || FBufferedBytes >= FSlowQueueMark))
+            UpdateCongestion();
+    }
+    void UpdateCongestion();
+    int RequestPush(int len);
     int PlainReceive(void* buffer, int bufferSize);
     bool Destroying() const { return FDestroying; }
     void BeginDestroy();
@@ -209,9 +231,57 @@ private:
     int FReadCount = 0;
     bool FCloseInvoked = false;
     int FLastError = 0;
-    std::deque<std::unique_ptr<TBuffer>> FBufList;
+    // One entry of the send queue: a block of copied bytes, or a shared payload and how much
+    // of it has gone.
+    struct TSendEntry {
+        std::unique_ptr<TBuffer> Block;
+        TSharedBytes Shared;
+        size_t SharedSent = 0;
+    };
+    // A vector with a moving front: an empty queue holds no memory (a deque keeps a node and
+    // its map even when empty, some 600 bytes per idle connection).
+    class TSendEntries {
+    public:
+        bool empty() const { return FHead == FItems.size(); }
+        size_t size() const { return FItems.size() - FHead; }
+        TSendEntry& front() { return FItems[FHead]; }
+        TSendEntry& back() { return FItems.back(); }
+        auto begin() const { return FItems.begin() + static_cast<std::ptrdiff_t>(FHead); }
+        auto end() const { return FItems.end(); }
+        void push_back(TSendEntry&& e)
+        {
+            // Slots already sent are reclaimed once they are half the vector.
+            if (FHead > 0 && FHead >= FItems.size() / 2) {
+                FItems.erase(FItems.begin(), FItems.begin() + static_cast<std::ptrdiff_t>(FHead));
+                FHead = 0;
+            }
+            FItems.push_back(std::move(e));
+        }
+        void pop_front()
+        {
+            FItems[FHead] = TSendEntry{};
+            if (++FHead == FItems.size())
+                clear();
+        }
+        void clear()
+        {
+            FItems.clear();
+            FHead = 0;
+            if (FItems.capacity() > 4)
+                std::vector<TSendEntry>().swap(FItems);
+        }
+
+    private:
+        std::vector<TSendEntry> FItems;
+        size_t FHead = 0;
+    };
+    TSendEntries FBufList;
     int32_t FBufSize = DefaultBufSize;
     size_t FBufferedBytes = 0;
+    bool FQueuedBefore = false;  // something was queued in this session (until the queue is dropped)
+    size_t FSlowQueueMark = 0;
+    bool FCongested = false;
+    int64_t FProgressMs = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
     bool FDestroying = false;
     bool FFlushRequested = false;

@@ -156,6 +156,24 @@ void TEventLoop::SnoozeAccept(int fd, int delayMs)
     PostDelayed(0, msg, delayMs);
 }
 
+void TEventLoop::PauseRead(int fd, bool paused)
+{
+    TRegistration* reg = Find(fd);
+    if (!reg || (reg->Mask & FD_ACCEPT) || reg->ReadPaused == paused)
+        return;
+    reg->ReadPaused = paused;
+    if (!(reg->Mask & (FD_READ | FD_CLOSE)))
+        return;
+    constexpr uint32_t readEvents = EPOLLIN | EPOLLRDHUP;
+    Modify(fd, *reg, paused ? reg->EpollEvents & ~readEvents : reg->EpollEvents | readEvents);
+}
+
+bool TEventLoop::ReadPaused(int fd)
+{
+    TRegistration* reg = Find(fd);
+    return reg && reg->ReadPaused;
+}
+
 void TEventLoop::Watch(int fd, bool writable, std::function<void()> callback)
 {
     Unwatch(fd);

@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/SendQueueTotal.h"
+
 // Message numbers above the first user message, as the socket layer numbers them.
 inline constexpr uint32_t WM_USER = 1024;
 inline constexpr uint32_t WM_ASYNCSELECT = WM_USER + 1;
@@ -87,6 +89,13 @@ public:
     void ArmWrite(int fd);
     // Stops reporting accept for fd for a while (no descriptors left to accept with).
     void SnoozeAccept(int fd, int delayMs);
+    // Stops (or resumes) reporting read and a peer's half-close for fd; a reset or hang-up is
+    // still reported. Nothing is polled for a paused descriptor, so nothing spins.
+    void PauseRead(int fd, bool paused);
+    bool ReadPaused(int fd);
+
+    // What the send queues of this loop's sockets hold together.
+    TSendQueueTotal& QueuedTotal() { return FQueuedTotal; }
 
     // Descriptors of others (signals, pipes) watched on the same thread.
     void WatchReadable(int fd, std::function<void()> onReadable) { Watch(fd, false, std::move(onReadable)); }
@@ -121,6 +130,7 @@ private:
         bool InEpoll = false;
         bool CloseReported = false;
         bool Snoozed = false;
+        bool ReadPaused = false;
     };
     struct TDelayed {
         int64_t DueMs;
@@ -155,6 +165,7 @@ private:
     std::vector<TEndpoint> Flushing;
     bool Watched_ = false;  // another loop waits on the descriptor: it must be woken for posts
     std::vector<TDelayed> Delayed;  // few entries: kept unsorted
+    TSendQueueTotal FQueuedTotal{*this};
 };
 
 // Milliseconds of a monotonic clock.

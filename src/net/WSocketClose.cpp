@@ -22,6 +22,8 @@ TCustomWSocket::~TCustomWSocket()
         FLoop.AsyncSelect(FHSocket, 0, 0);
         ::close(FHSocket);
     }
+    // The loop's total and congestion count must not keep what this queue held.
+    DeleteBufferedData();
     FLoop.ReleaseEndpoint(FEndpoint);
 }
 
@@ -43,6 +45,9 @@ void TCustomWSocket::InternalClose(bool shutdown, uint16_t error)
         TSocket handle = FHSocket;
         FLoop.AsyncSelect(handle, 0, 0);
         FHSocket = INVALID_SOCKET;
+        // Nothing can send what is left: give it back (shared payloads included) at once
+        // rather than when the object is freed.
+        DeleteBufferedData();
         if (::close(handle) != 0 && errno != EINTR) {
             // The descriptor is released whatever close reports; only the state stays.
             FLastError = WinSockError(errno);

@@ -4,7 +4,9 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "net/WinSockErrors.h"
 
@@ -30,20 +32,65 @@ void TCustomWSocket::DoFdWrite(uint16_t error)
 void TCustomWSocket::PutDataInSendBuffer(const void* data, int len)
 {
     auto p = static_cast<const char*>(data);
-    if (FBufList.empty())
-        FBufList.push_back(std::make_unique<TBuffer>(FBufSize));
-    int32_t done = FBufList.back()->Write(p, len);
+    // Bytes behind a shared payload go into a block behind it, never into room before it.
+    TSendQueueTotal& total = FLoop.QueuedTotal();
+    auto newBlock = [&] {
+        return FBufSize == DefaultBufSize ? total.TakeBlock() : std::make_unique<TBuffer>(FBufSize);
+    };
+    if (FBufList.empty() || !FBufList.back().Block)
+        FBufList.push_back({newBlock(), nullptr, 0});
+    int32_t done = FBufList.back().Block->Write(p, len);
     while (done < len) {
-        FBufList.push_back(std::make_unique<TBuffer>(FBufSize));
-        done += FBufList.back()->Write(p + done, len - done);
+        FBufList.push_back({newBlock(), nullptr, 0});
+        done += FBufList.back().Block->Write(p + done, len - done);
     }
     FBufferedBytes += static_cast<size_t>(len);
+    FQueuedBefore = true;
+    total.Add(static_cast<size_t>(len));
+    if (FCongested || total.OverLimit())
+        total.PushedIntoCongestion = true;
+    QueueLengthChanged();
 }
 
 void TCustomWSocket::DeleteBufferedData()
 {
-    FBufList.clear();
+    size_t copied = 0;
+    for (const TSendEntry& e : FBufList)
+        if (e.Block)
+            copied += static_cast<size_t>(e.Block->Unsent());
+    FBufList.clear();  // drops this queue's references to shared payloads
+    FLoop.QueuedTotal().Remove(copied);
     FBufferedBytes = 0;
+    FQueuedBefore = false;
+    QueueLengthChanged();
+}
+
+void TCustomWSocket::UpdateCongestion()
+{
+    if (FSlowQueueMark == 0)
+        return;
+    bool congested = FCongested ? FBufferedBytes > FSlowQueueMark / 2 : FBufferedBytes >= FSlowQueueMark;
+    if (congested == FCongested)
+        return;
+    FCongested = congested;
+    FProgressMs = MonotonicMs();
+    FLoop.QueuedTotal().QueueCongested(congested);
+}
+
+void TCustomWSocket::SetSlowQueueMark(size_t bytes)
+{
+    if (FCongested) {
+        FCongested = false;
+        FLoop.QueuedTotal().QueueCongested(false);
+    }
+    FSlowQueueMark = bytes;
+    QueueLengthChanged();
+}
+
+void TCustomWSocket::PauseReading(bool paused)
+{
+    if (FHSocket != INVALID_SOCKET)
+        FLoop.PauseRead(FHSocket, paused);
 }
 
 void TCustomWSocket::QueueString(ByteView str)
@@ -59,11 +106,33 @@ int TCustomWSocket::Send(const void* data, int len)
         return -1;
     }
     FAllSent = false;
-    int result = 0;
-    if (len > 0) {
+    if (len > 0)
         PutDataInSendBuffer(data, len);
-        result = len;
+    return RequestPush(len);
+}
+
+int TCustomWSocket::SendShared(const TSharedBytes& payload)
+{
+    if (FState != wsConnected) {
+        SocketError("Send", WSAENOTCONN);
+        return -1;
     }
+    FAllSent = false;
+    int len = payload ? static_cast<int>(payload->Bytes().size()) : 0;
+    if (len > 0) {
+        FBufList.push_back({nullptr, payload, 0});
+        FBufferedBytes += static_cast<size_t>(len);
+        FQueuedBefore = true;
+        TSendQueueTotal& total = FLoop.QueuedTotal();
+        if (FCongested || total.OverLimit())
+            total.PushedIntoCongestion = true;
+        QueueLengthChanged();
+    }
+    return RequestPush(len);
+}
+
+int TCustomWSocket::RequestPush(int len)
+{
     // What is sent during a round leaves at its end, together; a long queue goes at once, and
     // so does a zero-length Send, which asks for exactly that push.
     if (FBufferedBytes > FlushAtOnce || len <= 0) {
@@ -72,7 +141,7 @@ int TCustomWSocket::Send(const void* data, int len)
         FFlushRequested = true;
         FLoop.RequestFlush(FEndpoint);
     }
-    return result;
+    return std::max(len, 0);
 }
 
 void TCustomWSocket::Flush()
@@ -112,28 +181,70 @@ int TCustomWSocket::SendString(ByteView str)
 
 void TCustomWSocket::TryToSend()
 {
-    if (FHSocket == INVALID_SOCKET || FBufList.empty())
+    if (FHSocket == INVALID_SOCKET)
         return;
+    if (FBufList.empty()) {
+        // Nothing waits: a connection that has queued before has sent all of it (what a
+        // zero-length Send asks to hear); one that never queued has nothing to report.
+        if (FQueuedBefore)
+            FAllSent = true;
+        return;
+    }
     for (;;) {
+        TSendEntry& e = FBufList.front();
         int32_t len = 0;
-        const char* p = FBufList.front()->Peek(len);
-        if (len <= 0) {
-            if (FBufList.size() == 1) {
-                FAllSent = true;
-                return;
+        const char* p = nullptr;
+        if (e.Block) {
+            p = e.Block->Peek(len);
+            if (len <= 0) {
+                // An emptied block goes back to the loop's spares, the last one too: an idle
+                // connection keeps no block (1,514 bytes for each of thousands of idle users),
+                // and a busy one takes its next from the spares.
+                FLoop.QueuedTotal().GiveBack(std::move(e.Block));
+                FBufList.pop_front();
+                if (FBufList.empty()) {
+                    FAllSent = true;
+                    return;
+                }
+                continue;
             }
-            FBufList.pop_front();
-            continue;
+        } else {
+            // A shared payload goes in as large pieces as the network takes: it is not copied
+            // into blocks, so there is no block size to keep to.
+            ByteView rest = e.Shared->Bytes().substr(e.SharedSent);
+            if (rest.empty()) {
+                FBufList.pop_front();
+                if (FBufList.empty()) {
+                    FAllSent = true;
+                    return;
+                }
+                continue;
+            }
+            p = rest.data();
+            len = static_cast<int32_t>(std::min<size_t>(rest.size(), INT32_MAX));
         }
         int flags = MSG_NOSIGNAL | (FSendFlags == wsSendUrgent ? MSG_OOB : 0);
         ssize_t n = ::send(FHSocket, p, static_cast<size_t>(len), flags);
         if (n > 0) {
-            FBufList.front()->Remove(static_cast<int32_t>(n));
+            if (e.Block) {
+                e.Block->Remove(static_cast<int32_t>(n));
+                FLoop.QueuedTotal().Remove(static_cast<size_t>(n));
+            } else {
+                e.SharedSent += static_cast<size_t>(n);
+                if (e.SharedSent == e.Shared->Bytes().size()) {
+                    FBufList.pop_front();  // this queue's reference goes at once
+                    if (FBufList.empty())
+                        FAllSent = true;
+                }
+            }
             FBufferedBytes -= static_cast<size_t>(n);
+            if (FCongested)
+                FProgressMs = MonotonicMs();
+            QueueLengthChanged();
             if (OnSendData && !FDestroying)
                 OnSendData(this, static_cast<int>(n));
             if (FHSocket == INVALID_SOCKET || FBufList.empty())
-                return;  // the handler closed or aborted the session
+                return;  // all gone, or the handler closed or aborted the session
             if (n < len) {
                 FLoop.ArmWrite(FHSocket);
                 return;

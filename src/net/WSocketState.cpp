@@ -67,6 +67,7 @@ void TCustomWSocket::SocketError(const std::string& tag, int code)
             ::close(FHSocket);
         }
         FHSocket = INVALID_SOCKET;
+        DeleteBufferedData();  // nothing can send it any more
         ChangeState(wsClosed);
         SessionDropped();
     }

@@ -4,6 +4,13 @@
 #include "protocol/CommandHandler.h"
 #include "protocol/Texts.h"
 
+namespace {
+
+// Status changes whose payload is at least this long are shared between the recipients' queues.
+constexpr size_t SharedBroadcastMin = 1024;
+
+}  // namespace
+
 void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
 {
     const TZzTexts& t = ZzTexts();
@@ -39,12 +46,22 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
     }
 
     ByteString change;
+    change.reserve(ContactStatusEntrySize + description.size());
     AppendContactStatusEntry(change, sender->UserNumber(), static_cast<uint8_t>(shown & 0xFF));
     change.append(description);
+    // A long description is held once for all recipients; a short one is cheaper copied into
+    // each queue's block than sent as a piece of its own.
+    TSharedBytes shared;
+    if (change.size() >= SharedBroadcastMin)
+        shared = SharedPacket(sender->Loop(), spStatusChange, change);
     int count = Serwer.ClientCount();
     for (int i = 0; i < count; ++i) {
         TZzClient* c = Serwer.Client(i);
-        if (c && c->UserNumber() != sender->UserNumber())
+        if (!c || c->UserNumber() == sender->UserNumber())
+            continue;
+        if (shared)
+            SendSharedPacket(c, shared);
+        else
             SendPacket(c, spStatusChange, change);
     }
     Log(t.ZmienilStatus, {sender->UserNumber(), sender->Status, EscapeControlBytes(payload), length});

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -288,4 +290,70 @@ TEST(WSocket, ErrorMessagesUseWinSockNumbers)
               "Error 10054 in function TryToSend failed\r\nConnection reset by peer");
     EXPECT_EQ(SocketErrorMessage(42, "x"), "Error 42 in function x\r\nNot a WinSock error");
     EXPECT_EQ(SocketErrorMessage(0, "x"), "Error 0 in function x\r\nNo Error");
+}
+
+TEST_F(AcceptedPair, SharedPayloadKeepsItsPlaceAmongCopiedBytesAndIsCountedOnce)
+{
+    TSendQueueTotal& total = TEventLoop::Default().QueuedTotal();
+    size_t before = total.Bytes();
+    std::vector<int> sendCalls;
+    int dataSent = 0;
+    Conn->OnSendData = [&](TCustomWSocket*, int n) { sendCalls.push_back(n); };
+    Conn->OnDataSent = [&](TCustomWSocket*, uint16_t) { ++dataSent; };
+    ByteString big(5000, 's');
+    auto shared = std::make_shared<const TSharedPayload>(total, big);
+    EXPECT_EQ(total.Bytes(), before + 5000);
+
+    Conn->SendString("head");
+    Conn->SendShared(shared);
+    Conn->SendString(ByteString(2000, 't'));
+    EXPECT_EQ(Conn->BufferedBytes(), 4u + 5000 + 2000);  // what this client still has to receive
+    // The copied bytes count as they are queued; the shared ones were counted once already.
+    EXPECT_EQ(total.Bytes(), before + 5000 + 4 + 2000);
+    shared.reset();  // the queue's reference keeps it
+
+    ByteString got = Peer.ReadExactly(7004);
+    EXPECT_EQ(got, "head" + big + ByteString(2000, 't'));
+    ASSERT_TRUE(RunUntil([&] { return dataSent == 1; }));
+    EXPECT_EQ(total.Bytes(), before);  // sent: nothing held any more
+    EXPECT_EQ(Conn->BufferedBytes(), 0u);
+    // Copied bytes still leave one block at most per send call; only the shared piece is longer.
+    EXPECT_LE(std::count_if(sendCalls.begin(), sendCalls.end(), [](int n) { return n > 1514; }), 1);
+}
+
+TEST_F(AcceptedPair, QueueAtItsMarkIsCongestedUntilItHasDrainedToHalf)
+{
+    TSendQueueTotal& total = TEventLoop::Default().QueuedTotal();
+    int small = 4096;
+    setsockopt(Conn->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    Conn->SetSlowQueueMark(256 * 1024);
+    Conn->SendString(ByteString(400 * 1024, 'q'));
+    RunFor(20);
+    ASSERT_TRUE(Conn->QueueCongested());
+    EXPECT_EQ(total.CongestedQueues(), 1);
+    EXPECT_TRUE(total.Congested());
+    // Pushing into a congested queue is noted for whoever dispatches the packet that did it.
+    total.PushedIntoCongestion = false;
+    Conn->SendString("x");
+    EXPECT_TRUE(total.PushedIntoCongestion);
+
+    size_t read = 0;
+    bool sawHalf = false;
+    ASSERT_TRUE(RunUntil([&] {
+        read += Peer.ReadFor(1).size();
+        if (Conn->BufferedBytes() > 128 * 1024) {
+            EXPECT_TRUE(Conn->QueueCongested());
+        }
+        sawHalf |= !Conn->QueueCongested();
+        return read == 400 * 1024 + 1;
+    }));
+    EXPECT_TRUE(sawHalf);
+    EXPECT_FALSE(Conn->QueueCongested());
+    EXPECT_EQ(total.CongestedQueues(), 0);
+    // A queue dropped while congested leaves no count behind.
+    Conn->SendString(ByteString(400 * 1024, 'r'));
+    RunFor(20);
+    ASSERT_TRUE(Conn->QueueCongested());
+    Conn->Abort();
+    EXPECT_EQ(total.CongestedQueues(), 0);
 }

@@ -1,0 +1,91 @@
+#pragma once
+// What all send queues of one loop hold together, and the payloads they share.
+//
+// A broadcast goes to many connections at once; its bytes are kept once, in a TSharedPayload,
+// and every queue that sends it holds a reference and its own position. The total counts the
+// bytes copied into send blocks and each shared payload once, for as long as any queue (or the
+// caller) still holds it.
+//
+// Congestion: the total has reached its Limit, or a queue that watches its length (a slow-queue
+// mark, see TCustomWSocket::SetSlowQueueMark) holds at least that mark. Whoever decides what a
+// connection may add (the messenger server) stops reading the connections whose packets were
+// queued into congestion, and resumes them when everything has cleared: the endpoints that
+// asked for it get a Flush in the round in which congestion clears.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/ByteString.h"
+#include "net/WSockbuf.h"
+
+class TEventLoop;
+
+class TSendQueueTotal {
+public:
+    // Default bound of what all send queues hold together.
+    static constexpr size_t DefaultLimit = 256 * 1024 * 1024;
+
+    explicit TSendQueueTotal(TEventLoop& loop) : FLoop(loop) {}
+
+    size_t Limit = DefaultLimit;
+
+    size_t Bytes() const { return FBytes; }
+    size_t Peak() const { return FPeak; }
+    void ResetPeak() { FPeak = FBytes; }
+    int CongestedQueues() const { return FCongestedQueues; }
+    // Reached the limit, and not yet back under three quarters of it.
+    bool OverLimit() const { return FOverLimit; }
+    bool Congested() const { return FOverLimit || FCongestedQueues > 0; }
+
+    // Set whenever bytes are queued into a congested queue or while over the limit; the one who
+    // dispatches a connection's packet clears it before and looks at it after.
+    bool PushedIntoCongestion = false;
+
+    void Add(size_t n);
+    void Remove(size_t n);
+    void QueueCongested(bool congested);
+
+    // The endpoint's Flush runs in the round in which congestion clears.
+    void WatchClear(uint64_t endpoint);
+    void UnwatchClear(uint64_t endpoint);
+
+    // Send blocks of the default size that queues have emptied, kept for the next one that
+    // needs a block: an idle connection keeps none, a busy one allocates none. At most
+    // MaxSpareBlocks are kept (1.5 MiB), enough for a status change to a thousand users.
+    static constexpr size_t MaxSpareBlocks = 1024;
+    std::unique_ptr<TBuffer> TakeBlock();
+    void GiveBack(std::unique_ptr<TBuffer> block);
+
+private:
+    void CheckClear();
+
+    TEventLoop& FLoop;
+    size_t FBytes = 0;
+    size_t FPeak = 0;
+    int FCongestedQueues = 0;
+    bool FOverLimit = false;
+    bool FWasCongested = false;
+    std::vector<uint64_t> FWatchers;
+    std::vector<std::unique_ptr<TBuffer>> FSpare;
+};
+
+// One copy of bytes that several send queues send.
+class TSharedPayload {
+public:
+    TSharedPayload(TSendQueueTotal& total, ByteString bytes) : FTotal(total), FBytes(std::move(bytes))
+    {
+        FTotal.Add(FBytes.size());
+    }
+    ~TSharedPayload() { FTotal.Remove(FBytes.size()); }
+    TSharedPayload(const TSharedPayload&) = delete;
+    TSharedPayload& operator=(const TSharedPayload&) = delete;
+
+    ByteView Bytes() const { return FBytes; }
+
+private:
+    TSendQueueTotal& FTotal;
+    const ByteString FBytes;
+};
+
+using TSharedBytes = std::shared_ptr<const TSharedPayload>;
