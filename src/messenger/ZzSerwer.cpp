@@ -370,10 +370,13 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
         auto type = static_cast<int32_t>(BytesToUInt32(rest));
         ByteView payload = rest.substr(PacketHeaderSize, length);
         consumed += PacketHeaderSize + length;
-        total.PushedIntoCongestion = false;
+        total.PushedOverLimit = false;
         if (OnClientCommand)
             OnClientCommand(client, type, payload);
-        if (total.PushedIntoCongestion) {
+        // A queue this packet made too long is watched until its reader has caught up.
+        if (total.CongestedQueues() > 0 && FGate)
+            FGate->ScheduleStallCheck();
+        if (total.PushedOverLimit) {
             PauseReading(client);
             return;
         }
@@ -394,7 +397,7 @@ void TZzSerwer::PauseReading(TZzClient* client)
 
 void TZzSerwer::ResumeReaders()
 {
-    if (FPausedCount == 0 || FLoop.QueuedTotal().Congested())
+    if (FPausedCount == 0 || FLoop.QueuedTotal().OverLimit())
         return;
     // In accept order; a client that congests the queues again is paused again on the spot.
     int count = ClientCount();
@@ -469,10 +472,9 @@ void TZzSerwer::TReadGate::ScheduleStallCheck()
 void TZzSerwer::TReadGate::WndProc(TMessage&)
 {
     FStallCheckPosted = false;
-    if (FOwner.FPausedCount == 0)
-        return;
     FOwner.AbortStalledQueues();
-    ScheduleStallCheck();
+    if (FLoop.QueuedTotal().CongestedQueues() > 0)
+        ScheduleStallCheck();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -149,13 +149,14 @@ private:
     ByteString FReadBuffer;  // what one read brings, before the reassembly takes it
 };
 
-// Back-pressure. A client's queue that holds SlowReaderMark bytes still to send is congested
-// (until it has drained to half of that), and so are all queues together once they hold the
-// loop's TSendQueueTotal::Limit (256 MiB by default). A connection whose packet was queued into
-// congestion is not read any more (no read readiness is asked for) and the rest of what it sent
-// waits, until no queue is congested: its sender is slowed down, and nobody who reads loses
-// anything. A congested queue that sends nothing for SlowReaderTimeoutMs belongs to a client
-// that has stopped reading: it is aborted, which clears the congestion it caused.
+// Back-pressure. Once all send queues together hold the loop's TSendQueueTotal::Limit (256 MiB
+// by default), a connection whose packet was queued is not read any more (no read readiness is
+// asked for) and the rest of what it sent waits, until the total is back under three quarters
+// of the limit: senders are slowed down, and nobody who reads loses anything.
+// One reader that does not keep up holds nobody else back: its queue, from SlowReaderMark bytes
+// until it has drained to half of that, is congested, and a congested queue that has not sent
+// half a mark for SlowReaderTimeoutMs belongs to a client that has stopped reading (or takes a
+// trickle): it is aborted.
 inline constexpr size_t SlowReaderMark = 1024 * 1024;
 inline constexpr int DefaultSlowReaderTimeoutMs = 10000;
 // A client is aborted at once when this much waits unsent for it (shared broadcast payloads

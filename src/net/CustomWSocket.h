@@ -282,6 +282,7 @@ private:
     size_t FSlowQueueMark = 0;
     bool FCongested = false;
     int64_t FProgressMs = 0;
+    size_t FSentSinceProgress = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
     bool FDestroying = false;
     bool FFlushRequested = false;

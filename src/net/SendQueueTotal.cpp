@@ -8,10 +8,8 @@ void TSendQueueTotal::Add(size_t n)
 {
     FBytes += n;
     FPeak = std::max(FPeak, FBytes);
-    if (FBytes >= Limit && !FOverLimit) {
+    if (FBytes >= Limit)
         FOverLimit = true;
-        FWasCongested = true;
-    }
 }
 
 void TSendQueueTotal::Remove(size_t n)
@@ -20,28 +18,17 @@ void TSendQueueTotal::Remove(size_t n)
     // Three quarters: a queue that drains a little must not resume everybody for one packet.
     if (FOverLimit && FBytes < Limit - Limit / 4) {
         FOverLimit = false;
-        CheckClear();
+        for (uint64_t e : FWatchers)
+            FLoop.RequestFlush(e);
     }
 }
 
 void TSendQueueTotal::QueueCongested(bool congested)
 {
-    if (congested) {
+    if (congested)
         ++FCongestedQueues;
-        FWasCongested = true;
-    } else {
+    else
         --FCongestedQueues;
-        CheckClear();
-    }
-}
-
-void TSendQueueTotal::CheckClear()
-{
-    if (!FWasCongested || Congested())
-        return;
-    FWasCongested = false;
-    for (uint64_t e : FWatchers)
-        FLoop.RequestFlush(e);
 }
 
 void TSendQueueTotal::WatchClear(uint64_t endpoint)

@@ -6,11 +6,12 @@
 // bytes copied into send blocks and each shared payload once, for as long as any queue (or the
 // caller) still holds it.
 //
-// Congestion: the total has reached its Limit, or a queue that watches its length (a slow-queue
-// mark, see TCustomWSocket::SetSlowQueueMark) holds at least that mark. Whoever decides what a
-// connection may add (the messenger server) stops reading the connections whose packets were
-// queued into congestion, and resumes them when everything has cleared: the endpoints that
-// asked for it get a Flush in the round in which congestion clears.
+// Congestion of all queues: the total has reached its Limit. Whoever decides what a connection
+// may add (the messenger server) stops reading the connections whose packets were queued while
+// over the limit, and resumes them when the total is back under three quarters of it: the
+// endpoints that asked for it get a Flush in that round. A single queue may also count as
+// congested (a slow-queue mark, see TCustomWSocket::SetSlowQueueMark): that tells who reads too
+// slowly, and holds nobody else back.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,17 +37,16 @@ public:
     int CongestedQueues() const { return FCongestedQueues; }
     // Reached the limit, and not yet back under three quarters of it.
     bool OverLimit() const { return FOverLimit; }
-    bool Congested() const { return FOverLimit || FCongestedQueues > 0; }
 
-    // Set whenever bytes are queued into a congested queue or while over the limit; the one who
-    // dispatches a connection's packet clears it before and looks at it after.
-    bool PushedIntoCongestion = false;
+    // Set whenever bytes are queued while over the limit; the one who dispatches a connection's
+    // packet clears it before and looks at it after.
+    bool PushedOverLimit = false;
 
     void Add(size_t n);
     void Remove(size_t n);
     void QueueCongested(bool congested);
 
-    // The endpoint's Flush runs in the round in which congestion clears.
+    // The endpoint's Flush runs in the round in which the total is back under the limit.
     void WatchClear(uint64_t endpoint);
     void UnwatchClear(uint64_t endpoint);
 
@@ -58,14 +58,11 @@ public:
     void GiveBack(std::unique_ptr<TBuffer> block);
 
 private:
-    void CheckClear();
-
     TEventLoop& FLoop;
     size_t FBytes = 0;
     size_t FPeak = 0;
     int FCongestedQueues = 0;
     bool FOverLimit = false;
-    bool FWasCongested = false;
     std::vector<uint64_t> FWatchers;
     std::vector<std::unique_ptr<TBuffer>> FSpare;
 };

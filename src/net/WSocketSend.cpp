@@ -47,8 +47,8 @@ void TCustomWSocket::PutDataInSendBuffer(const void* data, int len)
     FBufferedBytes += static_cast<size_t>(len);
     FQueuedBefore = true;
     total.Add(static_cast<size_t>(len));
-    if (FCongested || total.OverLimit())
-        total.PushedIntoCongestion = true;
+    if (total.OverLimit())
+        total.PushedOverLimit = true;
     QueueLengthChanged();
 }
 
@@ -74,6 +74,7 @@ void TCustomWSocket::UpdateCongestion()
         return;
     FCongested = congested;
     FProgressMs = MonotonicMs();
+    FSentSinceProgress = 0;
     FLoop.QueuedTotal().QueueCongested(congested);
 }
 
@@ -124,8 +125,8 @@ int TCustomWSocket::SendShared(const TSharedBytes& payload)
         FBufferedBytes += static_cast<size_t>(len);
         FQueuedBefore = true;
         TSendQueueTotal& total = FLoop.QueuedTotal();
-        if (FCongested || total.OverLimit())
-            total.PushedIntoCongestion = true;
+        if (total.OverLimit())
+            total.PushedOverLimit = true;
         QueueLengthChanged();
     }
     return RequestPush(len);
@@ -238,8 +239,13 @@ void TCustomWSocket::TryToSend()
                 }
             }
             FBufferedBytes -= static_cast<size_t>(n);
-            if (FCongested)
+            // Progress of a congested queue counts in half marks: a reader that takes a
+            // trickle keeps its backlog (and what it makes others hold) as long as one that
+            // takes nothing.
+            if (FCongested && (FSentSinceProgress += static_cast<size_t>(n)) >= FSlowQueueMark / 2) {
                 FProgressMs = MonotonicMs();
+                FSentSinceProgress = 0;
+            }
             QueueLengthChanged();
             if (OnSendData && !FDestroying)
                 OnSendData(this, static_cast<int>(n));
