@@ -98,7 +98,8 @@ public:
     virtual std::string PeerAddr();
     virtual std::string PeerPort();
     virtual int RcvdCount();
-    int ReadCount() const { return FReadCount; }
+    // Bytes read in this session; 64 bits, as a session may well carry more than 2 GiB.
+    int64_t ReadCount() const { return FReadCount; }
     int LastError() const { return FLastError; }
     bool SendQueueEmpty() const { return FAllSent; }
     TSocketLingerOnOff LingerOnOff = wsLingerOn;
@@ -206,7 +207,7 @@ private:
     sockaddr_in FSin{};
     bool FAllSent = true;
     bool FPaused = false;
-    int FReadCount = 0;
+    int64_t FReadCount = 0;
     bool FCloseInvoked = false;
     int FLastError = 0;
     std::deque<std::unique_ptr<TBuffer>> FBufList;

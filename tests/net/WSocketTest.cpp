@@ -115,6 +115,25 @@ TEST_F(AcceptedPair, PeerCloseDeliversUnreadDataBeforeSessionClosed)
     EXPECT_GT(std::count(events.begin(), events.end(), "data"), 2);
 }
 
+TEST_F(AcceptedPair, ReadCountKeepsCountingPastTwoGiB)
+{
+    // A long session (a client online for weeks) carries more than a 32-bit count can hold.
+    std::vector<char> scratch(1 << 20);
+    int64_t received = 0;
+    Conn->OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+        int n = s->Receive(scratch.data(), static_cast<int>(scratch.size()));
+        if (n > 0)
+            received += n;
+    };
+    const int64_t total = (int64_t{1} << 31) + (1 << 20);
+    ByteString chunk(8 << 20, 'r');
+    for (int64_t sent = 0; sent < total; sent += static_cast<int64_t>(chunk.size()))
+        Peer.Send(ByteView(chunk).substr(0, static_cast<size_t>(std::min<int64_t>(total - sent, chunk.size()))));
+    ASSERT_TRUE(RunUntil([&] { return received == total; }, 20000));
+    EXPECT_EQ(Conn->ReadCount(), total);
+    EXPECT_EQ(Conn->State(), wsConnected);
+}
+
 TEST_F(AcceptedPair, ResetDuringSendEndsTheSessionOnceWithItsCode)
 {
     std::vector<int> closes;
