@@ -137,8 +137,11 @@ public:
     virtual void Abort();
     void CloseLater();
     void Shutdown(int how);
-    void Pause() { FPaused = true; }
-    void Resume() { FPaused = false; }
+    // While paused nothing is read or accepted and no readiness is handled; the loop stops
+    // asking for reads meanwhile. A write or close readiness that came in the pause is kept
+    // and handled after Resume, so nothing queued stalls and no close is lost.
+    void Pause();
+    void Resume();
     // Posts the test notification whose handling raises "Test exception in WSocket".
     void PostTestException();
     void PostMessageToSelf(uint32_t msg, uintptr_t wparam = 0, intptr_t lparam = 0);
@@ -207,6 +210,8 @@ private:
     sockaddr_in FSin{};
     bool FAllSent = true;
     bool FPaused = false;
+    uint32_t FPausedBits = 0;     // write and close readiness that came while paused
+    uint16_t FPausedError = 0;    // the error the close came with
     int64_t FReadCount = 0;
     bool FCloseInvoked = false;
     int FLastError = 0;

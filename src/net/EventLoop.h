@@ -87,6 +87,10 @@ public:
     void ArmWrite(int fd);
     // Stops reporting accept for fd for a while (no descriptors left to accept with).
     void SnoozeAccept(int fd, int delayMs);
+    // Stops (or starts again) reporting read, accept and the peer's close for fd, so that a
+    // paused socket with data waiting does not make every round report it again. A hang-up or
+    // error the system reports regardless still comes through.
+    void PauseReading(int fd, bool paused);
 
     // Descriptors of others (signals, pipes) watched on the same thread.
     void WatchReadable(int fd, std::function<void()> onReadable) { Watch(fd, false, std::move(onReadable)); }
@@ -121,6 +125,7 @@ private:
         bool InEpoll = false;
         bool CloseReported = false;
         bool Snoozed = false;
+        bool ReadPaused = false;
     };
     struct TDelayed {
         int64_t DueMs;
