@@ -52,3 +52,37 @@ TEST_F(ProtocolTest, UserListBeyondItsBoundDisconnectsOnlyThatClient)
     other.SendPacket(cpUserList, ByteString(1, ulGet));
     EXPECT_EQ(Hex(other.ReadPacket().Payload), "06");
 }
+
+TEST_F(ProtocolTest, RequestsOfAnAbortedReaderCostNothingMore)
+{
+    constexpr int Readers = 4;
+    std::vector<TZzPeer*> big;
+    for (int i = 0; i < Readers; ++i)
+        big.push_back(&Connect(50 + i));
+    TZzPeer& a = Connect(7);
+    TZzPeer& b = Connect(8);
+    for (TZzPeer* p : big) {
+        ByteString piece(1 + 1000 * 1000, 'u');
+        piece[0] = static_cast<char>(ulBegin);
+        p->SendPacket(cpUserList, piece);
+        piece[0] = static_cast<char>(ulMore);
+        for (int i = 0; i < 3; ++i)
+            p->SendPacket(cpUserList, piece);
+    }
+    ASSERT_TRUE(LogLines(3 * (Readers + 2) + 4 * Readers));
+    // One read's worth of requests for a 4 MB list from clients that read nothing: a few
+    // replies fill what each may leave unsent and it is aborted; the rest must not be built
+    // (each would copy the whole list while everybody else waits).
+    ByteString gets;
+    for (int i = 0; i < 1800; ++i)
+        gets += TZzPeer::Frame(cpUserList, ByteString(1, ulGet));
+    int64_t start = MonotonicMs();
+    for (TZzPeer* p : big)
+        p->Send(gets);
+    a.SendPacket(cpSendMessage, U32(8) + U32(1) + U32(4) + ByteString("hi", 3));
+    EXPECT_EQ(a.ReadPacket().Type, spMessageAck);
+    EXPECT_EQ(b.ReadPacket().Type, spMessage);
+    EXPECT_LT(MonotonicMs() - start, 300);
+    for (TZzPeer* p : big)
+        EXPECT_TRUE(p->WaitClosed());
+}
