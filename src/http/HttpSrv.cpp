@@ -58,6 +58,10 @@ std::string RealPath(const std::string& name)
 // missing folder holds nothing.
 std::string ResolvedDocument(const std::string& docDir, const std::string& document)
 {
+    // The file system would read the name only up to a zero byte: "/a.html\0.txt" would be
+    // answered with a.html's size and date under the type of a .txt. No file has such a name.
+    if (document.find('\0') != std::string::npos || docDir.find('\0') != std::string::npos)
+        return {};
     std::string root = RealPath(docDir);
     std::string real = RealPath(document);
     if (root.empty() || real.empty())

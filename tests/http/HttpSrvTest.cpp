@@ -240,6 +240,15 @@ TEST_F(HttpTest, LinksAreServedOnlyWhereTheyLeadInsideTheDocumentFolder)
     std::filesystem::remove_all(outside);
 }
 
+TEST_F(HttpTest, AZeroByteInThePathNamesNoFile)
+{
+    File("page.html", "<p>");
+    std::string path("/page.html\0.txt", 15);
+    EXPECT_EQ(Head(path), NotFound("HTTP/1.0", path));
+    EXPECT_EQ(Head(std::string("/\0", 2)), NotFound("HTTP/1.0", std::string("/\0", 2)));
+    EXPECT_EQ(Head("/page.html"), Block("text/html", 3, "page.html"));
+}
+
 TEST_F(HttpTest, AnEmptyDocumentFolderServesNothing)
 {
     File("notes.txt", "notes");
