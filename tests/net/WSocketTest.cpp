@@ -190,7 +190,7 @@ TEST_F(AcceptedPair, QueuedSendsGoOnAfterAPause)
 {
     int dataSent = 0;
     Conn->OnDataSent = [&](TCustomWSocket*, uint16_t) { ++dataSent; };
-    ByteString big(8 << 20, 's');
+    ByteString big(16 << 20, 's');
     Conn->Send(big.data(), static_cast<int>(big.size()));  // more than the kernel takes at once
     Conn->Pause();
     ByteString got = Peer.ReadFor(100);  // room is made while paused
