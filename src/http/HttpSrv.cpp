@@ -58,6 +58,10 @@ std::string RealPath(const std::string& name)
 // missing folder holds nothing.
 std::string ResolvedDocument(const std::string& docDir, const std::string& document)
 {
+    // The file system would read the name only up to a zero byte: "/a.html\0.txt" would be
+    // answered with a.html's size and date under the type of a .txt. No file has such a name.
+    if (document.find('\0') != std::string::npos || docDir.find('\0') != std::string::npos)
+        return {};
     std::string root = RealPath(docDir);
     std::string real = RealPath(document);
     if (root.empty() || real.empty())
@@ -159,10 +163,24 @@ void THttpConnection::CloseDocumentStream()
 void THttpConnection::Dispatch(TMessage& msg)
 {
     if (msg.Msg == DocumentDoneMessage) {
+        FReplyUnderWay = false;
         RequestState = StateRequestLine;
         RestartRequestClock();
-        if (!KeepAlive())
+        if (!KeepAlive()) {
             CloseLater();
+            return;
+        }
+        // What came while the reply was under way is the next request: taken now, in order.
+        std::vector<std::string> early;
+        early.swap(FEarlyLines);
+        FEarlyBytes = 0;
+        for (std::string& line : early) {
+            try {
+                HandleLine(std::move(line));
+            } catch (...) {
+                // As in the receive loop: a failure while handling received data ends only that.
+            }
+        }
         return;
     }
     TWSocketClient::Dispatch(msg);
@@ -170,16 +188,36 @@ void THttpConnection::Dispatch(TMessage& msg)
 
 void THttpConnection::ConnectionDataAvailable(uint16_t error)
 {
-    if (RequestState == StateBody) {
-        if (AcceptingBody && OnPostedData) {
-            RestartRequestClock();  // a body being taken in is a request still in progress
-            OnPostedData(this, error);
-            return;
-        }
-        CurrentLine = ReceiveString();  // a body nobody asked for goes line by line
+    if (RequestState == StateBody && AcceptingBody && OnPostedData) {
+        RestartRequestClock();  // a body being taken in is a request still in progress
+        OnPostedData(this, error);
         return;
     }
-    CurrentLine = ReceiveString();
+    HandleLine(ReceiveString());
+}
+
+void THttpConnection::HandleLine(std::string line)
+{
+    CurrentLine = std::move(line);
+    if (RequestState == StateBody) {
+        // A kept-alive client sends its next request as soon as it has read the reply, which
+        // may be before the transfer's end has been handled here: that request is kept for
+        // then, not taken for a body. Beyond what one request head may hold, the client is
+        // not waiting for its reply, and the connection ends.
+        if (FReplyUnderWay && KeepAlive()) {
+            if (FEarlyBytes > MaxHeaderLinesBytes + static_cast<size_t>(LineLimit))
+                return;  // ending already
+            FEarlyBytes += CurrentLine.size();
+            if (FEarlyBytes > MaxHeaderLinesBytes + static_cast<size_t>(LineLimit)) {
+                FEarlyLines.clear();
+                CloseLater();
+                return;
+            }
+            FEarlyLines.push_back(std::move(CurrentLine));
+            CurrentLine.clear();
+        }
+        return;  // otherwise a body nobody asked for goes line by line
+    }
     if (!CurrentLine.empty() && CurrentLine.back() == '\n')
         CurrentLine.pop_back();
     if (!CurrentLine.empty() && CurrentLine.back() == '\r')
@@ -364,6 +402,7 @@ void THttpConnection::SendDocument(bool withBody)
         throw std::runtime_error("Cannot open file " + Document);
     DocumentDate = st.st_mtime;  // the date of the very file that is sent
     OnDataSent = [this](TCustomWSocket*, uint16_t) { SendNextChunk(); };
+    FReplyUnderWay = true;
     QueueString(RequestVersion + " 200 OK\r\nContent-Type: " + DocumentContentType +
                 "\r\nContent-Length: " + std::to_string(st.st_size) + "\r\n");
     if (DocumentDate)
@@ -389,6 +428,7 @@ void THttpConnection::SendStream()
     if (!FChunkBuffer)
         FChunkBuffer = std::make_unique<char[]>(DefaultBufSize);
     OnDataSent = [this](TCustomWSocket*, uint16_t) { SendNextChunk(); };
+    FReplyUnderWay = true;
     SendNextChunk();
 }
 

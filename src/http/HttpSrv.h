@@ -71,6 +71,7 @@ protected:
 
 private:
     void ConnectionDataAvailable(uint16_t error);
+    void HandleLine(std::string line);
     void ParseRequestLine();
     void ParseHeaderLine();
     void ProcessRequest();
@@ -90,6 +91,11 @@ private:
     bool FHeaderOnlyPending = false;  // a HEAD reply is queued; its end comes with OnDataSent
     std::unique_ptr<char[]> FChunkBuffer;
     size_t FHeaderLinesBytes = 0;
+    // A document transfer has started and its end (the posted DocumentDoneMessage) has not been
+    // handled yet; lines of a kept-alive connection that arrive meanwhile wait in FEarlyLines.
+    bool FReplyUnderWay = false;
+    std::vector<std::string> FEarlyLines;
+    size_t FEarlyBytes = 0;
 };
 
 using THttpConnectEvent = std::function<void(THttpServer* Sender, THttpConnection* Client, uint16_t Error)>;

@@ -319,6 +319,11 @@ void TZzGenericSerwer::ClientDataAvailable(TCustomWSocket* sender, uint16_t erro
     ByteView data(buffer.data(), static_cast<size_t>(n));
     DoClientDataAvailable(client, data);
     ClientReceived(client, data);
+    // A long packet leaves its room behind once it has been consumed: give it back, so that
+    // what a connection holds follows what is waiting, not the longest packet of its session.
+    ByteString& held = client->ReceiveBuffer;
+    if (held.capacity() > TZzClient::KeptReceiveRoom && held.size() * 4 < held.capacity())
+        held.shrink_to_fit();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -20,6 +20,8 @@ public:
     ~TZzClient() override;
 
     ByteString ReceiveBuffer;  // received, not yet consumed as whole packets
+    // Room the receive buffer may keep when it holds little (see ClientDataAvailable).
+    static constexpr size_t KeptReceiveRoom = 64 * 1024;
     uint32_t Status = 0;
     ByteString ContactsReply;
     ByteString UserListData;

@@ -99,7 +99,8 @@ public:
     virtual std::string PeerAddr();
     virtual std::string PeerPort();
     virtual int RcvdCount();
-    int ReadCount() const { return FReadCount; }
+    // Bytes read in this session; 64 bits, as a session may well carry more than 2 GiB.
+    int64_t ReadCount() const { return FReadCount; }
     int LastError() const { return FLastError; }
     bool SendQueueEmpty() const { return FAllSent; }
     TSocketLingerOnOff LingerOnOff = wsLingerOn;
@@ -140,7 +141,7 @@ public:
     bool QueueCongested() const { return FCongested; }
     // When the congested queue last handed bytes to the network (or became congested).
     int64_t QueueProgressMs() const { return FProgressMs; }
-    // Stops or resumes the read readiness of the connection (see TEventLoop::PauseRead).
+    // Stops or resumes the read readiness of the connection (see TEventLoop::PauseReading).
     void PauseReading(bool paused);
     virtual int Receive(void* buffer, int bufferSize);
     // Reads what is waiting (in line mode: the pending line), at most maxBytes.
@@ -149,8 +150,11 @@ public:
     virtual void Abort();
     void CloseLater();
     void Shutdown(int how);
-    void Pause() { FPaused = true; }
-    void Resume() { FPaused = false; }
+    // While paused nothing is read or accepted and no readiness is handled; the loop stops
+    // asking for reads meanwhile. A write or close readiness that came in the pause is kept
+    // and handled after Resume, so nothing queued stalls and no close is lost.
+    void Pause();
+    void Resume();
     // Posts the test notification whose handling raises "Test exception in WSocket".
     void PostTestException();
     void PostMessageToSelf(uint32_t msg, uintptr_t wparam = 0, intptr_t lparam = 0);
@@ -228,7 +232,9 @@ private:
     sockaddr_in FSin{};
     bool FAllSent = true;
     bool FPaused = false;
-    int FReadCount = 0;
+    uint32_t FPausedBits = 0;     // write and close readiness that came while paused
+    uint16_t FPausedError = 0;    // the error the close came with
+    int64_t FReadCount = 0;
     bool FCloseInvoked = false;
     int FLastError = 0;
     // One entry of the send queue: a block of copied bytes, or a shared payload and how much

@@ -156,15 +156,18 @@ void TEventLoop::SnoozeAccept(int fd, int delayMs)
     PostDelayed(0, msg, delayMs);
 }
 
-void TEventLoop::PauseRead(int fd, bool paused)
+void TEventLoop::PauseReading(int fd, bool paused)
 {
     TRegistration* reg = Find(fd);
-    if (!reg || (reg->Mask & FD_ACCEPT) || reg->ReadPaused == paused)
+    if (!reg || reg->ReadPaused == paused)
         return;
     reg->ReadPaused = paused;
-    if (!(reg->Mask & (FD_READ | FD_CLOSE)))
+    if (reg->Mask & FD_ACCEPT) {
+        if (!reg->Snoozed)
+            Modify(fd, *reg, paused ? 0u : static_cast<uint32_t>(EPOLLIN));
         return;
-    constexpr uint32_t readEvents = EPOLLIN | EPOLLRDHUP;
+    }
+    uint32_t readEvents = (reg->Mask & (FD_READ | FD_CLOSE)) ? static_cast<uint32_t>(EPOLLIN | EPOLLRDHUP) : 0u;
     Modify(fd, *reg, paused ? reg->EpollEvents & ~readEvents : reg->EpollEvents | readEvents);
 }
 
@@ -242,7 +245,8 @@ void TEventLoop::Dispatch(const TQueued& item)
             TRegistration* reg = Find(fd);
             if (reg && reg->Serial == item.Msg.Serial && reg->Snoozed) {
                 reg->Snoozed = false;
-                Modify(fd, *reg, EPOLLIN);
+                if (!reg->ReadPaused)
+                    Modify(fd, *reg, EPOLLIN);
             }
         }
         return;

@@ -89,9 +89,10 @@ public:
     void ArmWrite(int fd);
     // Stops reporting accept for fd for a while (no descriptors left to accept with).
     void SnoozeAccept(int fd, int delayMs);
-    // Stops (or resumes) reporting read and a peer's half-close for fd; a reset or hang-up is
-    // still reported. Nothing is polled for a paused descriptor, so nothing spins.
-    void PauseRead(int fd, bool paused);
+    // Stops (or starts again) reporting read, accept and the peer's close for fd, so that a
+    // paused socket with data waiting does not make every round report it again. A hang-up or
+    // error the system reports regardless still comes through.
+    void PauseReading(int fd, bool paused);
     bool ReadPaused(int fd);
 
     // What the send queues of this loop's sockets hold together.

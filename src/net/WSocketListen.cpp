@@ -83,8 +83,12 @@ void TCustomWSocket::Listen()
         }
         ChangeState(wsListening);
     }
-    if (int e = FLoop.AsyncSelect(FHSocket, FEndpoint, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE); e != 0)
+    if (int e = FLoop.AsyncSelect(FHSocket, FEndpoint, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE); e != 0) {
         SocketError("WSAASyncSelect", WinSockError(e));
+        return;
+    }
+    if (FPaused)
+        FLoop.PauseReading(FHSocket, true);
 }
 
 TSocket TCustomWSocket::Accept()
@@ -130,5 +134,7 @@ void TCustomWSocket::Dup(TSocket newHSocket)
         SocketError("WSAAsyncSelect", WinSockError(e));
         return;
     }
+    if (FPaused)
+        FLoop.PauseReading(FHSocket, true);
     ChangeState(wsConnected);
 }

@@ -39,10 +39,10 @@ void TCustomWSocket::DoFdClose(uint16_t error)
 
 bool TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options)
 {
-    unsigned taken = 0;
+    int64_t taken = 0;
     try {
         for (;;) {
-            int readBefore = FReadCount;
+            int64_t readBefore = FReadCount;
             FLastError = 0;
             if (!TriggerDataAvailable(error)) {
                 char junk[1024];
@@ -66,7 +66,7 @@ bool TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options)
             // One loop thread serves every connection: a peer that sends faster than its
             // handler consumes gets a bounded share, then the others have their turn. The
             // loop is level-triggered, so the rest is reported again in the next round.
-            taken += static_cast<unsigned>(FReadCount - readBefore);
+            taken += FReadCount - readBefore;
             if (taken >= ReadShare)
                 return true;
         }
@@ -99,7 +99,7 @@ int TCustomWSocket::PlainReceive(void* buffer, int bufferSize)
         FLastError = WinSockError(errno);
         return -1;
     }
-    FReadCount += static_cast<int>(n);
+    FReadCount += n;
     return static_cast<int>(n);
 }
 

@@ -91,7 +91,7 @@ void TCustomWSocket::SetSlowQueueMark(size_t bytes)
 void TCustomWSocket::PauseReading(bool paused)
 {
     if (FHSocket != INVALID_SOCKET)
-        FLoop.PauseRead(FHSocket, paused);
+        FLoop.PauseReading(FHSocket, paused);
 }
 
 void TCustomWSocket::QueueString(ByteView str)

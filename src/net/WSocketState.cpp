@@ -37,6 +37,8 @@ void TCustomWSocket::AssignDefaultValue()
     LingerTimeout = 0;
     FAllSent = true;
     FPaused = false;
+    FPausedBits = 0;
+    FPausedError = 0;
     FReadCount = 0;
     FCloseInvoked = false;
 }
@@ -194,6 +196,30 @@ int TCustomWSocket::RcvdCount()
     return count;
 }
 
+void TCustomWSocket::Pause()
+{
+    if (FPaused)
+        return;
+    FPaused = true;
+    if (FHSocket != INVALID_SOCKET)
+        FLoop.PauseReading(FHSocket, true);
+}
+
+void TCustomWSocket::Resume()
+{
+    if (!FPaused)
+        return;
+    FPaused = false;
+    if (FHSocket == INVALID_SOCKET)
+        return;
+    FLoop.PauseReading(FHSocket, false);
+    if (FPausedBits != 0) {
+        uint32_t bits = FPausedBits;
+        FPausedBits = 0;
+        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(bits, (bits & FD_CLOSE) ? FPausedError : 0));
+    }
+}
+
 // --- notifications ---------------------------------------------------------------------------
 
 void TCustomWSocket::PostMessageToSelf(uint32_t msg, uintptr_t wparam, intptr_t lparam)
@@ -241,10 +267,18 @@ void TCustomWSocket::Dispatch(TMessage& msg)
     switch (msg.Msg) {
     case WM_ASYNCSELECT: {
         TSocket handle = static_cast<TSocket>(msg.WParam);
-        if (handle != FHSocket || handle == INVALID_SOCKET || FPaused)
+        if (handle != FHSocket || handle == INVALID_SOCKET)
             return;
         uint32_t bits = static_cast<uint32_t>(msg.LParam) & 0xFFFF;
         auto error = static_cast<uint16_t>(static_cast<uint32_t>(msg.LParam) >> 16);
+        if (FPaused) {
+            // Reported once only (a close, or room to write again): kept for Resume. A read
+            // is reported again once reading is asked for again.
+            if (bits & FD_CLOSE)
+                FPausedError = error;
+            FPausedBits |= bits & (FD_WRITE | FD_CLOSE);
+            return;
+        }
         // Each step may close the session; the bits left belong to it, not to what follows.
         if ((bits & FD_CONNECT) && FHSocket == handle) {
             ChangeState(wsConnected);

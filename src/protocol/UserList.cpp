@@ -20,6 +20,10 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
         break;
     case ulGet: {
         Log(t.PobranieListy, {sender->UserNumber()});
+        // A closed connection gets nothing, so its copy of megabytes is not made either: a
+        // client aborted for not reading still has the rest of its read's requests handled.
+        if (sender->State() != wsConnected)
+            return;
         ByteString reply(1, static_cast<char>(ulReplyGet));
         reply.append(sender->UserListData);
         SendPacket(sender, spUserListReply, reply);

@@ -124,9 +124,9 @@ struct FairnessTest : ::testing::Test {
         TFigures f;
         TEventLoop& loop = TEventLoop::Default();
         auto before = loop.OnRoundEnd;
-        int lastCount = flooder() ? flooder()->ReadCount() : 0;
+        int64_t lastCount = flooder() ? flooder()->ReadCount() : 0;
         loop.OnRoundEnd = [&] {
-            int count = flooder() ? flooder()->ReadCount() : lastCount;
+            int64_t count = flooder() ? flooder()->ReadCount() : lastCount;
             f.MostReadInOneRound = std::max(f.MostReadInOneRound, static_cast<size_t>(count - lastCount));
             lastCount = count;
             if (before)

@@ -121,6 +121,40 @@ TEST_F(HttpTest, KeepAliveOnlyForTheWholeValueIgnoringCase)
     EXPECT_TRUE(closed.WaitClosed());
 }
 
+TEST_F(HttpTest, KeptAliveRequestSentTheMomentTheReplyArrivesIsAnswered)
+{
+    File("k.txt", "k");
+    std::string request = "HEAD /k.txt HTTP/1.0\r\nConnection: keep-alive\r\n\r\n";
+    std::string reply = Block("text/plain", 1, "k.txt");
+    TPeer kept(Port());
+    for (int i = 0; i < 5; ++i) {
+        // Each request leaves as soon as the reply before it is in, as a client sends it.
+        kept.Send(request);
+        ASSERT_EQ(kept.ReadExactly(reply.size(), 2000), reply) << "request " << i;
+    }
+    // The last one asks for no more: answered, then closed.
+    kept.Send("HEAD /k.txt HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Exchange(kept, ""), reply);
+}
+
+TEST_F(HttpTest, WhatAKeptAliveClientSendsDuringAReplyIsBounded)
+{
+    File("big.bin", std::string(8 << 20, 'b'));
+    TPeer kept(Port());
+    kept.Send("GET /big.bin HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
+    ASSERT_TRUE(RunUntil([&] { return Last && Last->RequestState == StateBody; }));
+    THttpConnection* c = Last;
+    // The transfer stalls (nothing is read) while lines keep coming: they are kept for after
+    // the reply only up to what a request head may hold, then the connection ends.
+    std::string line(1000, 'x');
+    line += "\r\n";
+    for (int i = 0; i < 400 && Last == c && c->State() == wsConnected; ++i) {
+        kept.Send(line);
+        RunFor(0);
+    }
+    EXPECT_TRUE(RunUntil([&] { return Last != c || c->State() == wsClosed; }));
+}
+
 TEST_F(HttpTest, PostHandlersAndBodies)
 {
     std::vector<std::string> posts;
@@ -238,6 +272,15 @@ TEST_F(HttpTest, LinksAreServedOnlyWhereTheyLeadInsideTheDocumentFolder)
     EXPECT_EQ(Head("/alias.txt"), Block("text/plain", 6, "inside.txt"));
     EXPECT_EQ(Head("/secret.txt"), NotFound("HTTP/1.0", "/secret.txt"));
     std::filesystem::remove_all(outside);
+}
+
+TEST_F(HttpTest, AZeroByteInThePathNamesNoFile)
+{
+    File("page.html", "<p>");
+    std::string path("/page.html\0.txt", 15);
+    EXPECT_EQ(Head(path), NotFound("HTTP/1.0", path));
+    EXPECT_EQ(Head(std::string("/\0", 2)), NotFound("HTTP/1.0", std::string("/\0", 2)));
+    EXPECT_EQ(Head("/page.html"), Block("text/html", 3, "page.html"));
 }
 
 TEST_F(HttpTest, AnEmptyDocumentFolderServesNothing)

@@ -132,6 +132,23 @@ TEST_F(ZzSerwerTest, OversizedDeclaredLengthClosesOnlyThatConnection)
     EXPECT_EQ(Commands[1].Payload.size(), TZzSerwer::MaxPacketLength);
 }
 
+TEST_F(ZzSerwerTest, RoomOfALongPacketIsGivenBackOnceConsumed)
+{
+    TZzPeer peer(Port());
+    TZzClient* client = WaitClient(0);
+    ASSERT_NE(client, nullptr);
+    // The longest packet allowed, then a short one and the start of another: afterwards the
+    // connection holds what waits, not a mebibyte for the rest of its session.
+    peer.Send(TZzPeer::Frame(22, ByteString(TZzSerwer::MaxPacketLength, 'p')));
+    peer.Send(TZzPeer::Frame(8, "") + TZzPeer::Frame(9, "xyz").substr(0, 6));
+    ASSERT_TRUE(RunUntil([&] { return Commands.size() == 2; }));
+    RunFor(20);
+    EXPECT_EQ(Commands[0].Payload.size(), TZzSerwer::MaxPacketLength);
+    EXPECT_EQ(client->ReceiveBuffer.size(), 6u);
+    EXPECT_LE(client->ReceiveBuffer.capacity(), TZzClient::KeptReceiveRoom);
+    EXPECT_EQ(client->State(), wsConnected);
+}
+
 TEST_F(ZzSerwerTest, ClientThatNeverReadsIsAbortedAtTheBound)
 {
     TZzPeer stalled(Port()), other(Port());

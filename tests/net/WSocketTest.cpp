@@ -117,6 +117,92 @@ TEST_F(AcceptedPair, PeerCloseDeliversUnreadDataBeforeSessionClosed)
     EXPECT_GT(std::count(events.begin(), events.end(), "data"), 2);
 }
 
+TEST_F(AcceptedPair, ReadCountKeepsCountingPastTwoGiB)
+{
+    // A long session (a client online for weeks) carries more than a 32-bit count can hold.
+    std::vector<char> scratch(1 << 20);
+    int64_t received = 0;
+    Conn->OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
+        int n = s->Receive(scratch.data(), static_cast<int>(scratch.size()));
+        if (n > 0)
+            received += n;
+    };
+    const int64_t total = (int64_t{1} << 31) + (1 << 20);
+    ByteString chunk(8 << 20, 'r');
+    for (int64_t sent = 0; sent < total; sent += static_cast<int64_t>(chunk.size()))
+        Peer.Send(ByteView(chunk).substr(0, static_cast<size_t>(std::min<int64_t>(total - sent, chunk.size()))));
+    ASSERT_TRUE(RunUntil([&] { return received == total; }, 20000));
+    EXPECT_EQ(Conn->ReadCount(), total);
+    EXPECT_EQ(Conn->State(), wsConnected);
+}
+
+TEST_F(AcceptedPair, PausedConnectionLeavesTheLoopIdleAndResumeDeliversWhatWaited)
+{
+    std::string received;
+    Conn->OnDataAvailable = [&](TCustomWSocket* s, uint16_t) { received += s->ReceiveString(); };
+    Conn->Pause();
+    Peer.Send("abc");
+    // With data waiting and nothing else to do, each round waits its full time: a paused
+    // connection must not have its readiness reported (and ignored) round after round.
+    int rounds = 0;
+    for (int64_t start = MonotonicMs(); MonotonicMs() - start < 150; ++rounds)
+        TEventLoop::Default().ProcessEvents(20);
+    EXPECT_LE(rounds, 20);
+    EXPECT_EQ(received, "");
+    Conn->Resume();
+    ASSERT_TRUE(RunUntil([&] { return received == "abc"; }));
+}
+
+TEST_F(AcceptedPair, CloseThatCameWhilePausedIsReportedOnResume)
+{
+    std::string received;
+    int closed = 0;
+    Conn->OnDataAvailable = [&](TCustomWSocket* s, uint16_t) { received += s->ReceiveString(); };
+    Conn->OnSessionClosed = [&](TCustomWSocket*, uint16_t) { ++closed; };
+    Conn->Pause();
+    Peer.Send("tail");
+    Peer.Close();
+    RunFor(60);
+    EXPECT_EQ(closed, 0);
+    EXPECT_EQ(Conn->State(), wsConnected);
+    Conn->Resume();
+    ASSERT_TRUE(RunUntil([&] { return closed == 1; }));
+    EXPECT_EQ(received, "tail");
+    EXPECT_EQ(Conn->State(), wsClosed);
+    RunFor(30);
+    EXPECT_EQ(closed, 1);
+}
+
+TEST_F(AcceptedPair, ResetThatCameWhilePausedIsReportedOnResumeWithItsCode)
+{
+    std::vector<uint16_t> closed;
+    Conn->OnSessionClosed = [&](TCustomWSocket*, uint16_t error) { closed.push_back(error); };
+    Conn->Pause();
+    Peer.Reset();
+    RunFor(60);
+    EXPECT_TRUE(closed.empty());
+    Conn->Resume();
+    ASSERT_TRUE(RunUntil([&] { return !closed.empty(); }));
+    RunFor(30);
+    EXPECT_EQ(closed, std::vector<uint16_t>{10054});
+    EXPECT_EQ(Conn->State(), wsClosed);
+}
+
+TEST_F(AcceptedPair, QueuedSendsGoOnAfterAPause)
+{
+    int dataSent = 0;
+    Conn->OnDataSent = [&](TCustomWSocket*, uint16_t) { ++dataSent; };
+    ByteString big(16 << 20, 's');
+    Conn->Send(big.data(), static_cast<int>(big.size()));  // more than the kernel takes at once
+    Conn->Pause();
+    ByteString got = Peer.ReadFor(100);  // room is made while paused
+    ASSERT_LT(got.size(), big.size());
+    Conn->Resume();
+    got += Peer.ReadExactly(big.size() - got.size());
+    EXPECT_EQ(got.size(), big.size());
+    ASSERT_TRUE(RunUntil([&] { return dataSent == 1; }));
+}
+
 TEST_F(AcceptedPair, ResetDuringSendEndsTheSessionOnceWithItsCode)
 {
     std::vector<int> closes;

@@ -52,3 +52,43 @@ TEST_F(ProtocolTest, UserListBeyondItsBoundDisconnectsOnlyThatClient)
     other.SendPacket(cpUserList, ByteString(1, ulGet));
     EXPECT_EQ(Hex(other.ReadPacket().Payload), "06");
 }
+
+TEST_F(ProtocolTest, RequestsAfterTheConnectionClosedCostNothingMore)
+{
+    constexpr int Readers = 4;
+    std::vector<TZzPeer*> big;
+    for (int i = 0; i < Readers; ++i)
+        big.push_back(&Connect(50 + i));
+    TZzPeer& a = Connect(7);
+    TZzPeer& b = Connect(8);
+    for (TZzPeer* p : big) {
+        ByteString piece(1 + 1000 * 1000, 'u');
+        piece[0] = static_cast<char>(ulBegin);
+        p->SendPacket(cpUserList, piece);
+        piece[0] = static_cast<char>(ulMore);
+        for (int i = 0; i < 3; ++i)
+            p->SendPacket(cpUserList, piece);
+    }
+    ASSERT_TRUE(LogLines(3 * (Readers + 2) + 4 * Readers));
+    // A logout closes the connection, and the rest of the same read is still handled (so is
+    // that of a client aborted for not reading): requests for the 4 MB list must not have
+    // their replies built any more, each a copy of the list while everybody else waits.
+    ByteString burst = TZzPeer::Frame(cpNewStatus, U32(stLogout));
+    for (int i = 0; i < 1800; ++i)
+        burst += TZzPeer::Frame(cpUserList, ByteString(1, ulGet));
+    int64_t start = MonotonicMs();
+    for (TZzPeer* p : big)
+        p->Send(burst);
+    a.SendPacket(cpSendMessage, U32(8) + U32(1) + U32(4) + ByteString("hi", 3));
+    auto arrives = [](TZzPeer& p, uint32_t type) {  // past the logouts' status changes
+        for (TPacket packet = p.ReadPacket(); packet.Valid; packet = p.ReadPacket())
+            if (packet.Type == type)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(arrives(a, spMessageAck));
+    EXPECT_TRUE(arrives(b, spMessage));
+    EXPECT_LT(MonotonicMs() - start, 300);
+    for (TZzPeer* p : big)
+        EXPECT_TRUE(p->WaitClosed());
+}
