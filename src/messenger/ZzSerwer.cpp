@@ -362,7 +362,21 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
     } trim{buffer, consumed};
 
     TSendQueueTotal& total = FLoop.QueuedTotal();
+    const uint64_t queuedBefore = total.QueuedEver();
+    int handled = 0;
     while (buffer.size() - consumed >= PacketHeaderSize) {
+        // What a client sent after its connection ended (a logout, an abort) asks for nothing.
+        if (client->State() != wsConnected) {
+            consumed = buffer.size();
+            return;
+        }
+        // One thread serves everyone: a turn ends after a bounded number of packets or of bytes
+        // they queued (a status change goes to every user online), and the rest waits for the
+        // next round, after the other connections have had theirs.
+        if (handled == MaxPacketsPerTurn || total.QueuedEver() - queuedBefore >= MaxQueuedPerTurn) {
+            YieldTurn(client);
+            return;
+        }
         ByteView rest = ByteView(buffer).substr(consumed);
         uint32_t length = BytesToUInt32(rest.substr(4));
         if (length > MaxPacketLength) {
@@ -375,6 +389,7 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
         auto type = static_cast<int32_t>(BytesToUInt32(rest));
         ByteView payload = rest.substr(PacketHeaderSize, length);
         consumed += PacketHeaderSize + length;
+        ++handled;
         total.PushedOverLimit = false;
         if (OnClientCommand)
             OnClientCommand(client, type, payload);
@@ -398,6 +413,16 @@ void TZzSerwer::PauseReading(TZzClient* client)
     // The congestion may already have cleared within this round: look again at its end.
     FGate->RequestCheck();
     FGate->ScheduleStallCheck();
+}
+
+void TZzSerwer::YieldTurn(TZzClient* client)
+{
+    if (!FGate)
+        return;
+    client->ReadPaused = true;
+    client->PauseReading(true);
+    ++FPausedCount;
+    FGate->PostContinue();
 }
 
 void TZzSerwer::ResumeReaders()
@@ -474,8 +499,23 @@ void TZzSerwer::TReadGate::ScheduleStallCheck()
     FLoop.PostDelayed(FEndpoint, TMessage{}, std::clamp(FOwner.SlowReaderTimeoutMs / 4, 10, 1000));
 }
 
-void TZzSerwer::TReadGate::WndProc(TMessage&)
+void TZzSerwer::TReadGate::PostContinue()
 {
+    if (FContinuePosted)
+        return;
+    FContinuePosted = true;
+    TMessage msg;
+    msg.Msg = ContinueMessage;
+    FLoop.Post(FEndpoint, msg);
+}
+
+void TZzSerwer::TReadGate::WndProc(TMessage& msg)
+{
+    if (msg.Msg == ContinueMessage) {
+        FContinuePosted = false;
+        FOwner.ResumeReaders();
+        return;
+    }
     FStallCheckPosted = false;
     FOwner.AbortStalledQueues();
     if (FLoop.QueuedTotal().CongestedQueues() > 0)

@@ -170,6 +170,10 @@ public:
     // A declared payload longer than this ends the connection: no client sends such packets,
     // and waiting for one would let a single connection hold any amount of memory.
     static constexpr uint32_t MaxPacketLength = 1024 * 1024;
+    // One connection's turn: at most this many packets, or packets that queued this much for
+    // others (a status change queues 22 bytes per user online), before the others' turn.
+    static constexpr int MaxPacketsPerTurn = 64;
+    static constexpr uint64_t MaxQueuedPerTurn = 64 * 1024;
 
     explicit TZzSerwer(TEventLoop& loop = TEventLoop::Default());
     ~TZzSerwer() override;
@@ -191,15 +195,20 @@ private:
         void Flush() override;
         void RequestCheck() { FLoop.RequestFlush(FEndpoint); }
         void ScheduleStallCheck();
+        // The clients whose turn ended with packets left go on in the next round.
+        void PostContinue();
 
     private:
+        static constexpr uint32_t ContinueMessage = 1;
         TZzSerwer& FOwner;
         TEventLoop& FLoop;
         TEventLoop::TEndpoint FEndpoint;
         bool FStallCheckPosted = false;
+        bool FContinuePosted = false;
     };
 
     void PauseReading(TZzClient* client);
+    void YieldTurn(TZzClient* client);
     void ResumeReaders();
     void AbortStalledQueues();
 

@@ -7,6 +7,7 @@
 void TSendQueueTotal::Add(size_t n)
 {
     FBytes += n;
+    FQueuedEver += n;
     FPeak = std::max(FPeak, FBytes);
     if (FBytes >= Limit)
         FOverLimit = true;

@@ -32,6 +32,9 @@ public:
     size_t Limit = DefaultLimit;
 
     size_t Bytes() const { return FBytes; }
+    // Every byte ever queued (a shared payload once): what a piece of work queued is the
+    // difference between two readings.
+    uint64_t QueuedEver() const { return FQueuedEver; }
     size_t Peak() const { return FPeak; }
     void ResetPeak() { FPeak = FBytes; }
     int CongestedQueues() const { return FCongestedQueues; }
@@ -60,6 +63,7 @@ public:
 private:
     TEventLoop& FLoop;
     size_t FBytes = 0;
+    uint64_t FQueuedEver = 0;
     size_t FPeak = 0;
     int FCongestedQueues = 0;
     bool FOverLimit = false;

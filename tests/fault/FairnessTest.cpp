@@ -207,8 +207,44 @@ TEST_F(FairnessTest, LoggedInClientStreamingPackets)
     TFlooder flood(loud.Fd(), pings);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the backlog build up
     TFigures f = Measure(five, seven, 7, [&] { return Serwer.Client(2); });
+    RunFor(300);  // the flooder is served too, a turn at a time
     size_t sent = flood.Sent();
     flood.Stop();
     Check("messenger packet flood", f, sent);
-    EXPECT_GT(Log.Lines, logBefore + 10000);  // the flooder's packets were handled meanwhile
+    EXPECT_GT(Log.Lines, logBefore + 10000);
+}
+
+TEST_F(FairnessTest, StatusChangesStreamedToManyUsers)
+{
+    TZzPeer five(ZzPort()), seven(ZzPort()), loud(ZzPort());
+    ASSERT_TRUE(five.Login(5));
+    ASSERT_TRUE(seven.Login(7));
+    ASSERT_TRUE(loud.Login(9));
+    // Users online who each receive every status change (their kernel buffers take it all).
+    std::vector<std::unique_ptr<TZzPeer>> online;
+    for (uint32_t i = 0; i < 300; ++i) {
+        online.push_back(std::make_unique<TZzPeer>(ZzPort()));
+        ASSERT_TRUE(online.back()->Login(1000 + i));
+    }
+    ByteString statuses;
+    while (statuses.size() < 64 * 1024)
+        statuses += TZzPeer::Frame(cpNewStatus, U32(2));
+    // A 12-byte packet that fans out to every user: what one round queues must be bounded by
+    // the work, not by the 16 KiB read (1,365 packets, 400,000 sends here).
+    TEventLoop& loop = TEventLoop::Default();
+    TSendQueueTotal& total = loop.QueuedTotal();
+    uint64_t lastQueued = total.QueuedEver(), mostInOneRound = 0;
+    loop.OnRoundEnd = [&] {
+        mostInOneRound = std::max(mostInOneRound, total.QueuedEver() - lastQueued);
+        lastQueued = total.QueuedEver();
+    };
+    TFlooder flood(loud.Fd(), statuses);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    TFigures f = Measure(five, seven, 7, [&] { return Serwer.Client(2); });
+    size_t sent = flood.Sent();
+    flood.Stop();
+    loop.OnRoundEnd = nullptr;
+    Check("status flood to 300 users", f, sent);
+    std::printf("at most %llu bytes queued in one round\n", static_cast<unsigned long long>(mostInOneRound));
+    EXPECT_LE(mostInOneRound, 256u * 1024);
 }
