@@ -1,7 +1,7 @@
 // Load generator: the same workloads against our messenger server and against Redis pub/sub
 // (one PUBLISH to a channel with one subscriber is one relayed message), each run checking what
 // it receives. Prints one table with the ratio ours/Redis.
-//   loadgen --ours PORT PID --redis PORT PID [--only relay|relay-online|connections] [--seconds 5]
+//   loadgen --ours PORT PID --redis PORT PID [--only relay|relay-online|fan-out|connections] [--seconds 5]
 //           [--connections 10000] [--online 10000]
 // "relay-online" is the relay again with that many other users logged in and idle (Redis: as
 // many idle subscribers, each on a channel of its own), all connected before the pairs.
@@ -681,7 +681,7 @@ int main(int argc, char** argv)
         } else if (a == "--online" && i + 1 < argc) {
             online = atoi(argv[++i]);
         } else {
-            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online|connections] [--seconds S] [--connections N] [--online N]\n");
+            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online|fan-out|connections] [--seconds S] [--connections N] [--online N]\n");
             return 2;
         }
     }
@@ -744,13 +744,15 @@ int main(int argc, char** argv)
                 cpuNotes["relay-online"].push_back(note);
                 usleep(300000);
             }
-            if (!only.empty())
+            if (only.empty()) {
+                TRelayResult one = Relay(t, 1, 1, 64, seconds / 2);
+                put(3, one.P50);
+                errors += one.Errors;
+                snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), one.ServerCpu, one.GenCpu, one.Errors);
+                cpuNotes["relay1"].push_back(note);
+            }
+            if (!only.empty() && only != "fan-out")
                 continue;
-            TRelayResult one = Relay(t, 1, 1, 64, seconds / 2);
-            put(3, one.P50);
-            errors += one.Errors;
-            snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), one.ServerCpu, one.GenCpu, one.Errors);
-            cpuNotes["relay1"].push_back(note);
             TFanResult f = FanOut(t, 1000, 50);
             put(4, f.Median);
             put(5, f.P99);
