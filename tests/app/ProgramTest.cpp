@@ -17,15 +17,6 @@
 
 namespace {
 
-int FreePort()
-{
-    TWSocket probe;
-    probe.SetAddr("127.0.0.1");
-    probe.SetPort("0");
-    probe.Listen();
-    return BoundPort(probe);
-}
-
 // A configuration folder of the tests' own, never the user's.
 const std::string& ConfigDir()
 {

@@ -38,6 +38,15 @@ int BoundPort(int fd)
     return ntohs(sin.sin_port);
 }
 
+int FreePort()
+{
+    TWSocket probe;
+    probe.SetAddr("127.0.0.1");
+    probe.SetPort("0");
+    probe.Listen();
+    return BoundPort(probe);
+}
+
 int BoundPort(const TCustomWSocket& socket)
 {
     return BoundPort(socket.Handle());

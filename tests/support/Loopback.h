@@ -16,6 +16,8 @@ void RunFor(int ms);
 // The port a listening socket was bound to (listen on "0" to get a free one).
 int BoundPort(const TCustomWSocket& socket);
 int BoundPort(int fd);
+// A loopback port that was free a moment ago (bound, then released), for a program to listen on.
+int FreePort();
 
 class TPeer {
 public:

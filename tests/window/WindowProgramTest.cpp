@@ -19,15 +19,6 @@
 
 namespace {
 
-int FreePort()
-{
-    TWSocket probe;
-    probe.SetAddr("127.0.0.1");
-    probe.SetPort("0");
-    probe.Listen();
-    return BoundPort(probe);
-}
-
 std::string TempFolder(const char* name)
 {
     std::string tmpl = std::string("/tmp/tzz-") + name + "-XXXXXX";
