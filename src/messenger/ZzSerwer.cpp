@@ -403,13 +403,20 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
     }
 }
 
-void TZzSerwer::PauseReading(TZzClient* client)
+bool TZzSerwer::Hold(TZzClient* client)
 {
     if (client->ReadPaused || !FGate)
-        return;
+        return false;
     client->ReadPaused = true;
     client->PauseReading(true);
-    ++FPausedCount;
+    FWaiting.push_back(client);
+    return true;
+}
+
+void TZzSerwer::PauseReading(TZzClient* client)
+{
+    if (!Hold(client))
+        return;
     // The congestion may already have cleared within this round: look again at its end.
     FGate->RequestCheck();
     FGate->ScheduleStallCheck();
@@ -417,26 +424,20 @@ void TZzSerwer::PauseReading(TZzClient* client)
 
 void TZzSerwer::YieldTurn(TZzClient* client)
 {
-    if (!FGate)
-        return;
-    client->ReadPaused = true;
-    client->PauseReading(true);
-    ++FPausedCount;
-    FGate->PostContinue();
+    if (Hold(client))
+        FGate->PostContinue();
 }
 
 void TZzSerwer::ResumeReaders()
 {
-    if (FPausedCount == 0 || FLoop.QueuedTotal().OverLimit())
+    if (FWaiting.empty() || FLoop.QueuedTotal().OverLimit())
         return;
-    // In accept order; a client that congests the queues again is paused again on the spot.
-    int count = ClientCount();
-    for (int i = 0; i < count && FPausedCount > 0; ++i) {
-        TZzClient* c = Client(i);
-        if (!c || !c->ReadPaused)
-            continue;
+    // In the order they were held; one that is held again goes to the back of the new list.
+    // None of them is freed meanwhile: freeing comes from a posted notification.
+    std::vector<TZzClient*> waiting;
+    waiting.swap(FWaiting);
+    for (TZzClient* c : waiting) {
         c->ReadPaused = false;
-        --FPausedCount;
         if (c->State() != wsConnected)
             continue;
         try {
@@ -469,7 +470,7 @@ void TZzSerwer::ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketCli
     auto* zz = static_cast<TZzClient*>(client);
     if (zz->ReadPaused) {
         zz->ReadPaused = false;
-        --FPausedCount;
+        std::erase(FWaiting, zz);
     }
     TZzGenericSerwer::ServerClientDisconnect(sender, client, error);
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/ByteString.h"
 #include "messenger/ZzUserIndex.h"
@@ -178,7 +179,7 @@ public:
     explicit TZzSerwer(TEventLoop& loop = TEventLoop::Default());
     ~TZzSerwer() override;
 
-    int PausedClients() const { return FPausedCount; }
+    int PausedClients() const { return static_cast<int>(FWaiting.size()); }
     int SlowReaderTimeoutMs = DefaultSlowReaderTimeoutMs;
 
 protected:
@@ -207,13 +208,14 @@ private:
         bool FContinuePosted = false;
     };
 
+    bool Hold(TZzClient* client);  // stops reading it; false when it is held already
     void PauseReading(TZzClient* client);
     void YieldTurn(TZzClient* client);
     void ResumeReaders();
     void AbortStalledQueues();
 
     TEventLoop& FLoop;
-    int FPausedCount = 0;
+    std::vector<TZzClient*> FWaiting;  // not read now: held at the bound or at their turn's end
     std::unique_ptr<TReadGate> FGate;
 };
 
