@@ -199,6 +199,8 @@ protected:
     void AssignDefaultValue();
     void PutDataInSendBuffer(const void* data, int len);
     void DeleteBufferedData();
+    // Counts len bytes just put in the queue (copied or shared) as this queue's.
+    void Queued(size_t len);
     // Keeps the congested flag (and the loop's count of congested queues) in step with the
     // queue's length; the usual case, a short queue that was not congested, costs one compare.
     void QueueLengthChanged()

@@ -44,9 +44,15 @@ void TCustomWSocket::PutDataInSendBuffer(const void* data, int len)
         FBufList.push_back({newBlock(), nullptr, 0});
         done += FBufList.back().Block->Write(p + done, len - done);
     }
-    FBufferedBytes += static_cast<size_t>(len);
-    FQueuedBefore = true;
     total.Add(static_cast<size_t>(len));
+    Queued(static_cast<size_t>(len));
+}
+
+void TCustomWSocket::Queued(size_t len)
+{
+    FBufferedBytes += len;
+    FQueuedBefore = true;
+    TSendQueueTotal& total = FLoop.QueuedTotal();
     if (total.OverLimit())
         total.PushedOverLimit = true;
     QueueLengthChanged();
@@ -122,12 +128,7 @@ int TCustomWSocket::SendShared(const TSharedBytes& payload)
     int len = payload ? static_cast<int>(payload->Bytes().size()) : 0;
     if (len > 0) {
         FBufList.push_back({nullptr, payload, 0});
-        FBufferedBytes += static_cast<size_t>(len);
-        FQueuedBefore = true;
-        TSendQueueTotal& total = FLoop.QueuedTotal();
-        if (total.OverLimit())
-            total.PushedOverLimit = true;
-        QueueLengthChanged();
+        Queued(static_cast<size_t>(len));
     }
     return RequestPush(len);
 }
