@@ -30,8 +30,6 @@
 // Where it lives: the state machine, properties and message dispatch in WSocketState.cpp, the
 // receive loop in WSocketReceive.cpp, the send queue and round flush in WSocketSend.cpp, the
 // close paths in WSocketClose.cpp, listening and adopting in WSocketListen.cpp.
-#include <netinet/in.h>
-
 #include <climits>
 #include <cstdint>
 #include <vector>
@@ -64,9 +62,6 @@ enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
 enum TWSocketOption { wsoNoReceiveLoop };
 using TWSocketOptions = uint32_t;  // a set of TWSocketOption, one bit each
 inline constexpr TWSocketOptions OptionBit(TWSocketOption o) { return 1u << o; }
-
-using TSocket = int;
-inline constexpr TSocket INVALID_SOCKET = -1;
 
 class TCustomWSocket;
 using TSessionEvent = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;

@@ -18,10 +18,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "SocketApi.h"
 #include "net/SendQueueTotal.h"
 
 // Message numbers above the first user message, as the socket layer numbers them.
-inline constexpr uint32_t WM_USER = 1024;
 inline constexpr uint32_t WM_ASYNCSELECT = WM_USER + 1;
 inline constexpr uint32_t WM_CLOSE_DELAYED = WM_USER + 4;
 inline constexpr uint32_t WM_WSOCKET_RELEASE = WM_USER + 5;
@@ -29,14 +29,6 @@ inline constexpr uint32_t WM_TRIGGER_EXCEPTION = WM_USER + 6;
 inline constexpr uint32_t WM_TRIGGER_DATA_AVAILABLE = WM_USER + 20;
 inline constexpr uint32_t WM_CLIENT_CLOSED = WM_USER + 30;
 inline constexpr uint32_t WM_HTTP_DONE = WM_USER + 40;
-
-// Readiness bits of a WM_ASYNCSELECT message (low half of LParam; the error is the high half).
-inline constexpr uint32_t FD_READ = 1;
-inline constexpr uint32_t FD_WRITE = 2;
-inline constexpr uint32_t FD_OOB = 4;
-inline constexpr uint32_t FD_ACCEPT = 8;
-inline constexpr uint32_t FD_CONNECT = 16;
-inline constexpr uint32_t FD_CLOSE = 32;
 
 struct TMessage {
     uint32_t Msg = 0;

@@ -1,11 +1,11 @@
 #pragma once
 // Name resolution for Listen and the text of socket errors. Plain functions without state,
 // safe anywhere; each failure raises ESocketException with its own message.
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <exception>
 #include <string>
+
+#include "SocketApi.h"
 
 class ESocketException : public std::exception {
 public:

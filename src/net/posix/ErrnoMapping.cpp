@@ -1,0 +1,58 @@
+// errno values as the Windows Sockets numbers that messages quote.
+#include <cerrno>
+
+#include "SocketApi.h"
+
+int WinSockError(int e)
+{
+    switch (e) {
+    case 0: return 0;
+    case EINTR: return 10004;
+    case EBADF: return WSAENOTSOCK;  // a bad handle given to a socket call
+    case EACCES: return 10013;
+    case EPERM: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE: return WSAEMFILE;
+    case ENFILE: return WSAEMFILE;
+    case EAGAIN: return WSAEWOULDBLOCK;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return WSAECONNABORTED;
+    case ECONNRESET: return WSAECONNRESET;
+    case EPIPE: return WSAECONNRESET;  // the peer is gone: the session ends quietly
+    case ENOBUFS: return 10055;
+    case ENOMEM: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return WSAENOTCONN;
+    case ESHUTDOWN: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    case EUSERS: return 10068;
+    case EDQUOT: return 10069;
+    case ESTALE: return 10070;
+    case EREMOTE: return 10071;
+    default: return e;
+    }
+}

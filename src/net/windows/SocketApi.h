@@ -1,0 +1,118 @@
+#pragma once
+// The system's sockets as the socket layer uses them: Windows Sockets 2, whose error numbers are
+// the ones messages quote. The POSIX build has a file of the same name under net/posix; the build
+// picks one.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <cstdint>
+
+using TSocket = SOCKET;
+using in_addr_t = uint32_t;
+
+// Once per process, before the first socket call; safe to call again.
+inline void SocketStartup()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+
+inline int SocketLastError()
+{
+    return WSAGetLastError();
+}
+
+inline int SocketErrorNumber(int systemError)
+{
+    return systemError;
+}
+
+// Not inherited by started programs. The event loop's asynchronous selection makes it
+// non-blocking; it is made so here too, for the calls before that.
+inline TSocket SocketOpen(int family, int type, int protocol)
+{
+    SocketStartup();
+    TSocket s = WSASocketW(family, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s != INVALID_SOCKET) {
+        u_long on = 1;
+        ioctlsocket(s, FIONBIO, &on);
+    }
+    return s;
+}
+
+// The accepted socket inherits the listener's selection, so it is non-blocking already; it is
+// kept from started programs as the listener is.
+inline TSocket SocketAccept(TSocket listening)
+{
+    TSocket s = ::accept(listening, nullptr, nullptr);
+    if (s != INVALID_SOCKET)
+        SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    return s;
+}
+
+inline int SocketClose(TSocket s)
+{
+    return ::closesocket(s) == 0 ? 0 : SocketLastError();
+}
+
+inline int SocketRecv(TSocket s, char* buffer, int size)
+{
+    return ::recv(s, buffer, size, 0);
+}
+
+inline int SocketSend(TSocket s, const char* data, int size, bool urgent)
+{
+    return ::send(s, data, size, urgent ? MSG_OOB : 0);
+}
+
+inline int SocketPendingBytes(TSocket s, int& count)
+{
+    u_long n = 0;
+    if (::ioctlsocket(s, FIONREAD, &n) != 0) {
+        count = 0;
+        return SocketLastError();
+    }
+    count = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
+    return 0;
+}
+
+inline int SocketShutdown(TSocket s, int how)
+{
+    return ::shutdown(s, how);
+}
+
+inline int SocketSetOption(TSocket s, int level, int name, int value)
+{
+    return ::setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+inline int SocketSetLinger(TSocket s, bool on, int seconds)
+{
+    linger li{};
+    li.l_onoff = on ? 1 : 0;
+    li.l_linger = static_cast<u_short>(seconds);
+    return ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li), sizeof li);
+}
+
+inline int SocketPendingError(TSocket s)
+{
+    int soError = 0;
+    int len = sizeof soError;
+    ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
+    return soError;
+}
+
+inline bool SocketOutOfResources(int code)
+{
+    return code == WSAEMFILE || code == WSAENOBUFS;
+}
