@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the cross build under Wine, as CTest's emulator and by hand:
+#   tools/wine-run.sh [--prefix DIR] PROGRAM.exe [ARGS...]   run it (the exit status is its own)
+#   tools/wine-run.sh [--prefix DIR] --exec PROGRAM.exe ...  the same, Wine in this process, output
+#                                                            untouched (signals reach the program)
+#   tools/wine-run.sh [--prefix DIR] --check                 make the prefix, check Wine starts
+# The prefix (WINEPREFIX, or DIR; build-win/wine by default) is made on first use. No display
+# is used and no Mono/Gecko installer is offered. The output is the program's own, except that
+# the line ends the Windows runtime writes (CR LF) reach a pipe as LF, as CTest's test
+# discovery expects; a console keeps them as they are.
+set -uo pipefail
+
+prefix="${WINEPREFIX:-$(cd "$(dirname "$0")/.." && pwd)/build-win/wine}"
+if [ "${1:-}" = "--prefix" ]; then
+  prefix="$2"
+  shift 2
+fi
+mkdir -p "$(dirname "$prefix")"
+export WINEPREFIX="$(cd "$(dirname "$prefix")" && pwd)/$(basename "$prefix")"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+unset DISPLAY WAYLAND_DISPLAY
+
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine="$(command -v wine64 || command -v wine || true)"
+fail() {
+  echo "wine-run.sh: $*" >&2
+  exit 125
+}
+[ -n "$wine" ] && [ -x "$wine" ] || fail "Wine is not installed (Debian: wine64); the Windows programs cannot run"
+
+# One prefix made once, even when several tests start at the same moment.
+ready="$WINEPREFIX/.prefix-ready"
+if [ ! -f "$ready" ]; then
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    if [ ! -f "$ready" ]; then
+      "$wine" wineboot --init >/dev/null 2>&1
+      [ -d "$WINEPREFIX/drive_c/windows/system32" ] && touch "$ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+  [ -f "$ready" ] || fail "Wine could not make its prefix $WINEPREFIX"
+fi
+
+if [ "${1:-}" = "--check" ]; then
+  out="$("$wine" cmd /c echo wine-ok 2>&1 | tr -d '\r')"
+  [ "$out" = "wine-ok" ] || fail "Wine does not start a Windows program here (cmd /c echo gave: ${out:0:200})"
+  exit 0
+fi
+
+[ $# -ge 1 ] || fail "usage: wine-run.sh [--prefix DIR] [--exec] PROGRAM.exe [ARGS...] | --check"
+if [ "$1" = "--exec" ]; then
+  shift
+  exec "$wine" "$@"
+fi
+if [ -t 1 ]; then
+  exec "$wine" "$@"
+fi
+"$wine" "$@" | sed -u 's/\r$//'
+exit "${PIPESTATUS[0]}"
