@@ -49,6 +49,10 @@ exe="$top/trelubki-serwer.exe"
 file_header="$("$objdump" -f "$exe")"
 grep -q 'pei-x86-64' <<<"$file_header" || fail "the program is not a 64-bit Windows program: $file_header"
 ! "$objdump" -h "$exe" | grep -q '\.debug' || fail "the program in the zip is not stripped"
+# Explorer's properties of the file: product name and the version of the zip's name.
+resources="$(strings -el "$exe")"
+grep -qx "Trelubki Serwer Zuli-Zuli" <<<"$resources" || fail "the program has no product name in its version information"
+grep -qx "$version" <<<"$resources" || fail "the program's version information does not name version $version"
 # Only Windows' own DLLs: a mingw runtime DLL (libstdc++-6, libgcc_s_seh-1, libwinpthread-1)
 # would be missing on the user's machine.
 dlls="$("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort -u)"
