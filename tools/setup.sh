@@ -18,6 +18,14 @@ if [ "${WITH_GUI:-ON}" != "OFF" ]; then
   done
 fi
 
+# The Windows leg of test.sh (TZZ_WINDOWS_LEG=1): the mingw-w64 cross compiler (posix thread
+# model), GoogleTest's sources to build for it, and Wine to run what it builds.
+if [ "${TZZ_WINDOWS_LEG:-0}" = 1 ]; then
+  for p in g++-mingw-w64-x86-64-posix googletest wine64; do
+    pkg_installed "$p" || need_pkgs+=("$p")
+  done
+fi
+
 if [ ${#need_pkgs[@]} -gt 0 ]; then
   echo "Installing: ${need_pkgs[*]}"
   SUDO=""
