@@ -22,8 +22,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY
 
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine="$(command -v wine64 || command -v wine || true)"
+# TZZ_WINE names another Wine loader (or a missing one, to see how a machine without Wine fails).
+wine="${TZZ_WINE:-/usr/lib/wine/wine64}"
+[ -n "${TZZ_WINE:-}" ] || [ -x "$wine" ] || wine="$(command -v wine64 || command -v wine || true)"
 fail() {
   echo "wine-run.sh: $*" >&2
   exit 125
