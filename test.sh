@@ -37,7 +37,8 @@ echo "== tests of the Windows build, under Wine =="
 if [ $wine_ok = 1 ]; then
   win_tests_start=$SECONDS
   # One Wine server for the whole leg (each program would otherwise start and stop its own).
-  wineserver=/usr/lib/wine/wineserver
+  # Debian's wineserver wrapper forces -p0 (end with the last program): call the server itself.
+  wineserver=/usr/lib/wine/wineserver64
   [ -x "$wineserver" ] || wineserver=wineserver
   stop_wineserver() { WINEPREFIX="$PWD/build-win/wine" "$wineserver" -k 2>/dev/null || true; }
   trap stop_wineserver EXIT

@@ -5,9 +5,9 @@
 #                                                            untouched (signals reach the program)
 #   tools/wine-run.sh [--prefix DIR] --check                 make the prefix, check Wine starts
 # The prefix (WINEPREFIX, or DIR; build-win/wine by default) is made on first use. No display
-# is used and no Mono/Gecko installer is offered. The output is the program's own, except that
-# the line ends the Windows runtime writes (CR LF) reach a pipe as LF, as CTest's test
-# discovery expects; a console keeps them as they are.
+# is used and no Mono/Gecko installer is offered. The output is the program's own (standard
+# error joins standard output unless it is a console), except that the line ends the Windows
+# runtime writes (CR LF) reach a pipe as LF, as CTest's test discovery expects.
 set -uo pipefail
 
 prefix="${WINEPREFIX:-$(cd "$(dirname "$0")/.." && pwd)/build-win/wine}"
@@ -59,5 +59,12 @@ fi
 if [ -t 1 ]; then
   exec "$wine" "$@"
 fi
-"$wine" "$@" | sed -u 's/\r$//'
-exit "${PIPESTATUS[0]}"
+# Wine's own processes of the prefix (services, the desktop), started with a program, inherit its
+# output and live on with a lasting server: a pipe given to Wine would never end, and CTest would
+# wait for it. So the output goes through a file, followed while the program runs.
+out="$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")"
+trap 'rm -f "$out"' EXIT
+"$wine" "$@" >"$out" 2>&1 &
+program=$!
+tail -s 0.05 --pid="$program" -n +1 -f "$out" | sed -u 's/\r$//'
+wait "$program"

@@ -51,7 +51,7 @@ int ProcessesInPrefix()
 
 void StopWineServer()
 {
-    TChildProgram("/bin/sh", {"-c", "for s in /usr/lib/wine/wineserver wineserver; do "
+    TChildProgram("/bin/sh", {"-c", "for s in /usr/lib/wine/wineserver64 wineserver; do "
                                     "command -v $s >/dev/null && exec $s -k; done"},
                   {{"WINEPREFIX", WinePrefix}})
         .Wait();
