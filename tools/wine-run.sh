@@ -46,7 +46,11 @@ if [ ! -f "$ready" ]; then
 fi
 
 if [ "${1:-}" = "--check" ]; then
-  out="$("$wine" cmd /c echo wine-ok 2>&1 | tr -d '\r')"
+  # Through a file, not a pipe (see below).
+  said="$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")"
+  "$wine" cmd /c echo wine-ok >"$said" 2>&1
+  out="$(tr -d '\r' <"$said")"
+  rm -f "$said"
   [ "$out" = "wine-ok" ] || fail "Wine does not start a Windows program here (cmd /c echo gave: ${out:0:200})"
   exit 0
 fi
