@@ -1,5 +1,5 @@
 // The Windows program, run under Wine, serving clients of this (Linux) machine over loopback as
-// it would serve those of a LAN: the bootstrap request, a document, greeting and login, a
+// it would serve those of a LAN: the bootstrap request, a document of the wwwroot beside it, greeting and login, a
 // relayed message, a status change, a contact list; its activity log as it writes it to a pipe;
 // and its orderly end.
 #include <gtest/gtest.h>
@@ -60,13 +60,13 @@ void StopWineServer()
 // The Windows program under Wine, in the test's own prefix, with a UTF-8 locale so that its
 // command line reaches it as Unicode.
 struct TWindowsProgram : TChildProgram {
-    explicit TWindowsProgram(const std::vector<std::string>& args)
-        : TChildProgram(WineRun, Args(args), {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}})
+    TWindowsProgram(const std::string& program, const std::vector<std::string>& args)
+        : TChildProgram(WineRun, Args(program, args), {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}})
     {
     }
-    static std::vector<std::string> Args(const std::vector<std::string>& args)
+    static std::vector<std::string> Args(const std::string& program, const std::vector<std::string>& args)
     {
-        std::vector<std::string> all{"--prefix", WinePrefix, "--exec", TZZ_WINDOWS_PROGRAM};
+        std::vector<std::string> all{"--prefix", WinePrefix, "--exec", program};
         all.insert(all.end(), args.begin(), args.end());
         return all;
     }
@@ -107,30 +107,32 @@ protected:
     {
         ASSERT_TRUE(std::filesystem::exists(TZZ_WINDOWS_PROGRAM)) << TZZ_WINDOWS_PROGRAM << " is not built";
         ASSERT_TRUE(WineStarts) << "Wine cannot run the Windows program here: " << WineMessage;
-        char tmpl[] = "/tmp/tzz-windows-docs-XXXXXX";
+        char tmpl[] = "/tmp/tzz-windows-program-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
-        Docs = tmpl;
+        Folder = tmpl;
     }
     void TearDown() override
     {
         // No Wine process of the test may outlive it.
         StopWineServer();
         EXPECT_EQ(ProcessesInPrefix(), 0);
-        if (!Docs.empty())
-            std::filesystem::remove_all(Docs);
+        if (!Folder.empty())
+            std::filesystem::remove_all(Folder);
     }
     static inline bool WineStarts = false;
     static inline std::string WineMessage;
-    std::string Docs;
+    std::string Folder;
 };
 
 TEST_F(WindowsProgram, ServesLinuxClientsEndToEndAndStopsInOrder)
 {
-    std::ofstream(Docs + "/plik.txt") << "abc";
+    // The folder as the zip gives it: the program, and the documents in wwwroot beside it.
+    std::filesystem::copy_file(TZZ_WINDOWS_PROGRAM, Folder + "/trelubki-serwer.exe");
+    std::filesystem::create_directory(Folder + "/wwwroot");
+    std::ofstream(Folder + "/wwwroot/plik.txt") << "abc";
     int http = FreePort(), port = FreePort();
-    // Wine shows the whole Unix tree as drive Z:.
-    TWindowsProgram program({"--messenger-port", std::to_string(port), "--http-port", std::to_string(http), "--address",
-                             "łódź.lan", "--doc-dir", "Z:" + Docs});
+    TWindowsProgram program(Folder + "/trelubki-serwer.exe", {"--messenger-port", std::to_string(port), "--http-port",
+                                                              std::to_string(http), "--address", "łódź.lan"});
     ASSERT_TRUE(program.WaitForLog("prawym klawiszem.\n", 60000)) << program.Stdout << program.Stderr;
 
     // The bootstrap request: the address given on the (Unicode) command line, in code page 1250.
@@ -143,7 +145,7 @@ TEST_F(WindowsProgram, ServesLinuxClientsEndToEndAndStopsInOrder)
     bootstrap.Close();  // the client ends the connection, as it does after the reply
     EXPECT_TRUE(program.WaitForLog("nowe połączenie\nget /appsvc/appmsg4.asp\nrozłączenie\n")) << program.Stdout;
 
-    // A document of the folder named with a Windows path.
+    // A document of the default folder.
     TPeer head;
     ASSERT_TRUE(Connected(head, http));
     head.Send("HEAD /plik.txt HTTP/1.0\r\n\r\n");
