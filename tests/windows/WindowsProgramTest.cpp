@@ -1,7 +1,7 @@
 // The Windows program, run under Wine, serving clients of this (Linux) machine over loopback as
-// it would serve those of a LAN: the bootstrap request, a document of the wwwroot beside it, greeting and login, a
-// relayed message, a status change, a contact list; its activity log as it writes it to a pipe;
-// and its orderly end.
+// it would serve those of a LAN: the bootstrap request, a document of the wwwroot beside it,
+// greeting and login, a relayed message, a status change, a contact list; its activity log as it
+// writes it to a pipe; and its orderly end.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <signal.h>
