@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "app/HeadlessLog.h"
+
 std::wstring Utf16FromUtf8(std::string_view utf8)
 {
     std::wstring out;
@@ -52,6 +54,16 @@ std::vector<std::string> ArgumentsFromCommandLine(const wchar_t* commandLine)
         out.push_back(Utf8FromUtf16(args[i]));
     LocalFree(args);
     return out;
+}
+
+void AppendConsoleEntry(std::string& out, ByteView entry, char colour)
+{
+    out += ConsoleMark;
+    out += colour;
+    AppendShownLogEntry(out, entry);
+    out += ConsoleMark;
+    out += ConsoleNormal;
+    out += '\n';
 }
 
 WORD ConsoleAttributes(char colour, WORD normal)

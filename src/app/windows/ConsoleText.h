@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ByteString.h"
+
 std::wstring Utf16FromUtf8(std::string_view utf8);
 std::string Utf8FromUtf16(std::wstring_view utf16);
 
@@ -25,6 +27,10 @@ inline constexpr char ConsoleMark = '\x01';
 inline constexpr char ConsoleRed = 'R';
 inline constexpr char ConsoleBlue = 'B';
 inline constexpr char ConsoleNormal = 'N';  // the console's own colours, as found at start
+
+// One log entry (code page 1250) as a console shows it: in the colour given, the line break after
+// it in the console's own colours.
+void AppendConsoleEntry(std::string& out, ByteView entry, char colour);
 
 // The console attributes for a colour letter: the console's background kept, a light foreground
 // that stays readable on the usual dark or light backgrounds.

@@ -84,15 +84,11 @@ void THeadlessLog::Append(ByteView line)
         return;
     }
     if (o.Console) {
-        o.Pending += ConsoleMark;
-        o.Pending += FColour == clRed ? ConsoleRed : FColour == clBlue ? ConsoleBlue : ConsoleNormal;
+        AppendConsoleEntry(o.Pending, line, FColour == clRed ? ConsoleRed : FColour == clBlue ? ConsoleBlue : ConsoleNormal);
+    } else {
+        AppendShownLogEntry(o.Pending, line);
+        o.Pending += '\n';
     }
-    AppendShownLogEntry(o.Pending, line);
-    if (o.Console) {
-        o.Pending += ConsoleMark;
-        o.Pending += ConsoleNormal;
-    }
-    o.Pending += '\n';
 }
 
 void THeadlessLog::Flush()
