@@ -137,3 +137,15 @@ void THeadlessLog::TOutput::RunWriter(std::shared_ptr<TOutput> output)
     o.WriterDone = true;
     o.Ended.notify_all();
 }
+
+bool THeadlessLog::TOutput::Write(const std::string& chunk) const
+{
+    if (!Console)
+        return WriteAllBytes(Handle, chunk);
+    for (const TConsoleRun& run : ConsoleRuns(chunk, Normal)) {
+        SetConsoleTextAttribute(Handle, run.Attributes);
+        if (!WriteConsoleText(Handle, run.Text))
+            return false;
+    }
+    return true;
+}
