@@ -11,7 +11,7 @@ TEST(ConsoleText, LogEntriesReachTheConsoleAsCharactersInTheirColours)
     // White on blue: the background stays, the foreground changes.
     const WORD normal = BACKGROUND_BLUE | FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE;
     std::string marked;
-    AppendConsoleEntry(marked, HttpPortFailure("80", "łódź", 8074), ConsoleRed);
+    AppendConsoleEntry(marked, HttpPortFailure("80", Znaki::ToCp1250("łódź"), 8074), ConsoleRed);
     AppendConsoleEntry(marked, "", ConsoleRed);
     AppendConsoleEntry(marked, Znaki::ToCp1250("5>wypowiedź dla 7 o treści \"zażółć gęślą jaźń\""), ConsoleBlue);
     AppendConsoleEntry(marked, ByteString("x\0\x1b\x01", 4), ConsoleBlue);

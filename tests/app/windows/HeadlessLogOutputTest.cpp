@@ -77,7 +77,7 @@ TEST(HeadlessLogOutput, RedirectedToAFileTheLogIsUtf8LinesWrittenAtTheRoundsEnd)
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    const ByteString failure = HttpPortFailure("80", "łódź", 8074);
+    const ByteString failure = HttpPortFailure("80", Znaki::ToCp1250("łódź"), 8074);
     const ByteString said = Znaki::ToCp1250("5>wypowiedź dla 7 o treści \"zażółć gęślą jaźń\"");
     {
         TEventLoop loop;
