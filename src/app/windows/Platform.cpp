@@ -1,8 +1,5 @@
 #include "app/Platform.h"
 
-#include <io.h>
-
-#include <atomic>
 #include <mutex>
 
 #include "app/windows/ConsoleControl.h"
