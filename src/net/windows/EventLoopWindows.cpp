@@ -22,7 +22,9 @@ UINT SelectMessage(uint64_t serial)
     return SelectFirst + static_cast<UINT>(serial % SelectCount);
 }
 
-const wchar_t WindowClass[] = L"TrelubkiSerwerEventLoop";
+// One message-only window per loop, not one per socket: a process may hold only 10,000 window
+// handles by default, fewer than the connections a server may have.
+const wchar_t WindowClass[] = L"XSocketWindowClass";
 
 }  // namespace
 
