@@ -11,6 +11,18 @@
 #include "support/ChildProgram.h"
 #include "support/Loopback.h"
 
+// A path from UTF-8, whatever the system's own code page.
+inline std::filesystem::path PathOf(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+inline std::string Utf8Of(const std::filesystem::path& path)
+{
+    std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 // A configuration folder of the tests' own, never the user's (UTF-8).
 inline const std::string& ConfigDir()
 {
@@ -18,7 +30,7 @@ inline const std::string& ConfigDir()
         std::filesystem::path path = std::filesystem::temp_directory_path() /
                                      ("tzz-program-" + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(path);
-        return path.string();
+        return Utf8Of(path);
     }();
     return dir;
 }
