@@ -115,7 +115,8 @@ public:
     void SetPort(const std::string& value);
     const std::string& GetAddr() const { return FAddr; }
     void SetAddr(const std::string& value);
-    std::string DocDir = "/srv/wwwroot";
+    // The folder whose files are served; the program sets it. Empty: no file is served.
+    std::string DocDir;
     std::string DefaultDoc = "index.html";
     TSocketLingerOnOff LingerOnOff = wsLingerNoSet;
     int LingerTimeout = 0;
