@@ -73,7 +73,10 @@ std::string HttpDateText(time_t t)
     static const char monthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
     // Calendar arithmetic rather than the C library's: the same on every system, and for any
     // date a file system may hold (before 1970 too).
-    const sys_seconds at{seconds{t}};
+    // A file may carry any date; the text has four digits for the year, so 1 to 9999 it is.
+    constexpr int64_t First = -62135596800;  // 0001-01-01 00:00:00
+    constexpr int64_t Last = 253402300799;   // 9999-12-31 23:59:59
+    const sys_seconds at{seconds{std::clamp<int64_t>(t, First, Last)}};
     const sys_days day = floor<days>(at);
     const year_month_day date{day};
     const hh_mm_ss<seconds> time{at - day};
