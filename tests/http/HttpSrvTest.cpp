@@ -276,6 +276,21 @@ TEST_F(HttpTest, LinksAreServedOnlyWhereTheyLeadInsideTheDocumentFolder)
     std::filesystem::remove_all(outside);
 }
 
+TEST_F(HttpTest, NamesThatAFileSystemReadsOtherwiseGetTheNotFoundReply)
+{
+    // Backslashes, streams, devices and names that a system cuts short: on none of them may a
+    // request reach a file outside the folder, a device or a file under another name.
+    File("www/a.html", "<p>a</p>");
+    File("www/sub/b.txt", "b");
+    File("secret.txt", "secret");
+    Server.DocDir = (Dir / "www").string();
+    for (const std::string path : {"/sub\\..\\..\\secret.txt", "/..\\secret.txt", "\\..\\secret.txt",
+                                   "/a.html::$DATA", "/a.html:x", "/a.html.", "/a.html...", "/NUL", "/con.txt",
+                                   "/sub/AUX", "/COM1", "//./NUL", "/C:/secret.txt"})
+        EXPECT_EQ(Head(path), NotFound("HTTP/1.0", path)) << path;
+    EXPECT_EQ(Head("/a.html"), Block("text/html", 8, "www/a.html"));
+}
+
 TEST_F(HttpTest, AZeroByteInThePathNamesNoFile)
 {
     File("page.html", "<p>");

@@ -198,8 +198,10 @@ bool TDocumentFile::Exists(const std::string& folder, const std::string& documen
 bool TDocumentFile::Open(const std::string& folder, const std::string& document)
 {
     Close();
-    // Read as it is: nobody may write it while it is being sent.
-    TOpened opened = OpenDocument(folder, document, GENERIC_READ, FILE_SHARE_READ);
+    // Read as it is: nobody may write it while it is being sent. It may be deleted or renamed
+    // meanwhile (this reader keeps what it opened): a client that reads slowly must not keep
+    // the site's keeper from replacing its files.
+    TOpened opened = OpenDocument(folder, document, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
     if (opened.Handle == INVALID_HANDLE_VALUE)
         return false;
     FHandle = reinterpret_cast<intptr_t>(opened.Handle);

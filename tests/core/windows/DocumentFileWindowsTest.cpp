@@ -124,7 +124,7 @@ TEST_F(DocumentFileWindowsTest, LinksCountWhereTheyLead)
     EXPECT_FALSE(TDocumentFile::Exists(linked, linked + "/secret.txt"));
 }
 
-TEST_F(DocumentFileWindowsTest, AFileHeldForWritingExistsButDoesNotOpenAndAnOpenOneKeepsWritersOut)
+TEST_F(DocumentFileWindowsTest, AFileHeldForWritingExistsButDoesNotOpenAndAnOpenOneKeepsWritersButNotDeletersOut)
 {
     std::wstring name = (Dir / "a.html").wstring();
     HANDLE writer = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -144,6 +144,11 @@ TEST_F(DocumentFileWindowsTest, AFileHeldForWritingExistsButDoesNotOpenAndAnOpen
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
     if (writer != INVALID_HANDLE_VALUE)
         CloseHandle(writer);
+    // A slow reader does not keep the file from being deleted; it still reads what it opened.
+    EXPECT_TRUE(DeleteFileW(name.c_str()));
+    char text[16];
+    EXPECT_EQ(f.Read(text, sizeof text), 8);
+    EXPECT_EQ(std::string(text, 8), "<p>a</p>");
 }
 
 TEST_F(DocumentFileWindowsTest, DatesBeforeAndAfterTheEpochComeOutInUtc)
