@@ -71,9 +71,9 @@ std::string HttpDateText(time_t t)
     using namespace std::chrono;
     static const char dayNames[] = "MonTueWedThuFriSatSun";
     static const char monthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    // Calendar arithmetic rather than the C library's: the same on every system, and for any
-    // date a file system may hold (before 1970 too).
-    // A file may carry any date; the text has four digits for the year, so 1 to 9999 it is.
+    // Calendar arithmetic rather than the C library's: the same on every system, before 1970
+    // too. A file may carry any date; the text has four digits for the year, so a date outside
+    // the years 1 to 9999 is given as the nearest one inside.
     constexpr int64_t First = -62135596800;  // 0001-01-01 00:00:00
     constexpr int64_t Last = 253402300799;   // 9999-12-31 23:59:59
     const sys_seconds at{seconds{std::clamp<int64_t>(t, First, Last)}};
