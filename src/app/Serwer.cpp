@@ -1,6 +1,7 @@
 #include "app/Serwer.h"
 
 #include "core/Znaki.h"
+#include "framework/Wspolne99.h"
 
 ByteString StartupNotice()
 {
@@ -38,8 +39,7 @@ TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loo
 
     FHttp->SetPort(std::to_string(options.HttpPort));
     FHttp->SetAddr("0.0.0.0");
-    if (options.DocDir)
-        FHttp->DocDir = *options.DocDir;
+    FHttp->DocDir = options.DocDir ? *options.DocDir : DefaultDocumentFolder();
     FHttp->SetRequestTimeoutMs(int64_t{options.HttpTimeoutSeconds} * 1000);
     FBootstrap = std::make_unique<TBootstrapHandlers>(*FHttp, FLog, [this] { return FAddress; });
     FBootstrap->Bind();

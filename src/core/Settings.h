@@ -1,24 +1,27 @@
 #pragma once
-// The settings store that takes the registry's place: one INI file (UTF-8) per key under the
-// user's configuration folder, a section per subkey. Every write goes to disk at once.
+// The user's settings store: a key of named sections, each holding named string values, kept
+// where the system keeps a user's program settings (the registry's current user on Windows,
+// files under the user's configuration folder elsewhere). Every write is carried out at once.
+// Names and values are UTF-8 text; a value may hold any text, line breaks included.
 #include <optional>
 #include <string>
 
 class TSettingsStore {
 public:
-    // key like "Welkor/Trelubki/Serwer": the file <config>/Welkor/Trelubki/Serwer.ini
+    // key: names below the user's software settings, '/' between them ("Welkor/Trelubki/Serwer").
     explicit TSettingsStore(const std::string& key);
 
-    const std::string& FileName() const { return FFileName; }
-    // Creates the key (an empty file) when absent; false when it cannot be made.
+    // Where the key lives, for messages: a file name, or the registry key's full name.
+    const std::string& Location() const { return FLocation; }
+    // Creates the key (with no values) when absent; false when it cannot be made.
     bool Open();
+    // The value, or none when the section or the value is absent (a stored empty text is "").
     std::optional<std::string> Read(const std::string& section, const std::string& name) const;
-    // Writes through a temporary file and a rename, so a crash never leaves half a file.
+    // Creates the key and the section when absent. False when the value could not be stored;
+    // a write that reports success is as durable as the system makes it.
     bool Write(const std::string& section, const std::string& name, const std::string& value);
 
 private:
-    std::string FFileName;
+    std::string FKey;  // the key as the system names it: the INI file, or the registry path
+    std::string FLocation;
 };
-
-// ${XDG_CONFIG_HOME:-$HOME/.config}
-std::string ConfigFolder();

@@ -1,14 +1,9 @@
 #include "framework/Wspolne99.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <climits>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 
 #ifndef TZZ_VERSION_MAJOR
 #define TZZ_VERSION_MAJOR 0
@@ -26,34 +21,25 @@ std::string Lower(std::string s)
     return s;
 }
 
-std::string EnvOr(const char* name, const std::string& fallback)
-{
-    const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
-}
-
 TVersionPair CompiledVersion()
 {
     return {(TZZ_VERSION_MAJOR << 16) | TZZ_VERSION_MINOR, (TZZ_VERSION_PATCH << 16) | TZZ_VERSION_TWEAK};
 }
 
-bool SameFile(const std::string& a, const std::string& b)
+// Paths are UTF-8 on every system; a narrow path of the standard library is not (on Windows it
+// is the ANSI code page), so every path goes through these.
+std::filesystem::path FsPath(const std::string& utf8)
 {
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec);
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8(const std::filesystem::path& p)
+{
+    std::u8string text = p.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 }  // namespace
-
-const std::string& ProgramPath()
-{
-    static const std::string path = [] {
-        char buf[PATH_MAX];
-        ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-    }();
-    return path;
-}
 
 TProductInfo ProductInfoOf(const std::string& file)
 {
@@ -66,32 +52,6 @@ TProductInfo ProductInfoOf(const std::string& file)
 TVersionPair FileVersionOf(const std::string& file)
 {
     return SameFile(file, ProgramPath()) ? CompiledVersion() : TVersionPair{};
-}
-
-TVersionPair VersionPairFromFile(const std::string& file)
-{
-    TVersionPair v;
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return v;
-    unsigned char bytes[8] = {};
-    size_t got = 0;
-    while (got < sizeof bytes) {
-        ssize_t n = ::read(fd, bytes + got, sizeof bytes - got);
-        if (n < 0) {
-            ::close(fd);
-            return {};
-        }
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    for (int i = 0; i < 4; ++i) {
-        v.Hi |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-        v.Lo |= static_cast<uint32_t>(bytes[4 + i]) << (8 * i);
-    }
-    return v;
 }
 
 int CompareVersions(TVersionPair a, TVersionPair b)
@@ -111,64 +71,10 @@ std::string VersionText(TVersionPair v)
     return text;
 }
 
-std::string WithSlash(std::string path)
-{
-    if (!path.empty() && path.back() != '/')
-        path += '/';
-    return path;
-}
-
 std::string Slashes(std::string path)
 {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
-}
-
-std::string ProgramFilesDir() { return "/opt/"; }
-std::string CommonFilesDir() { return "/usr/local/"; }
-std::string TempDir() { return WithSlash(EnvOr("TMPDIR", "/tmp/")); }
-std::string WindowsDir() { return "/usr/"; }
-std::string SystemDir() { return "/usr/bin/"; }
-std::string UserDirsDocuments()
-{
-    std::string config = EnvOr("XDG_CONFIG_HOME", EnvOr("HOME", "") + "/.config");
-    std::ifstream in(config + "/user-dirs.dirs");
-    const std::string key = "XDG_DOCUMENTS_DIR=";
-    for (std::string line; std::getline(in, line);) {
-        size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line.compare(start, key.size(), key) != 0)
-            continue;
-        // A double-quoted value: "$HOME/..." or an absolute path; backslash escapes a character.
-        std::string quoted = line.substr(start + key.size());
-        if (quoted.size() < 2 || quoted.front() != '"')
-            continue;
-        std::string value;
-        for (size_t i = 1; i < quoted.size() && quoted[i] != '"'; ++i)
-            value += quoted[i] == '\\' && i + 1 < quoted.size() ? quoted[++i] : quoted[i];
-        if (value == "$HOME" || value.rfind("$HOME/", 0) == 0)
-            return EnvOr("HOME", "") + value.substr(5);
-        if (!value.empty() && value.front() == '/')
-            return value;
-    }
-    return {};
-}
-
-std::string PersonalDir()
-{
-    if (const char* v = std::getenv("XDG_DOCUMENTS_DIR"); v && *v)
-        return WithSlash(v);
-    std::string named = UserDirsDocuments();
-    return WithSlash(named.empty() ? EnvOr("HOME", "") + "/Documents" : named);
-}
-
-std::string NewTempFile()
-{
-    std::string name = TempDir() + "wkXXXXXX";
-    int fd = mkstemp(name.data());
-    if (fd < 0)
-        return {};
-    ::close(fd);
-    return name;
 }
 
 TInstallLocation InstallLocationOf(const std::string& programPath, const std::string& system,
@@ -178,13 +84,13 @@ TInstallLocation InstallLocationOf(const std::string& programPath, const std::st
     struct TCandidate {
         std::string Folder;
         char Code;
-        const char* Prefix;
+        std::string Prefix;
     };
     const TCandidate candidates[] = {
         {WithSlash(system), 'S', ""},
         {WithSlash(windows), 'W', ""},
         {WithSlash(programFiles), 'P', ""},
-        {WithSlash(personal) + ProjectSubFolder + "/", 'P', "Welkor/"},
+        {WithSlash(WithSlash(personal) + ProjectSubFolder), 'P', WithSlash("Welkor")},
         {WithSlash(commonFiles), 'C', ""},
     };
     std::string lowerPath = Lower(programPath);
@@ -229,21 +135,20 @@ std::string LanguageAbbreviation(const std::string& locale)
 
 std::string HelpFileBase(const std::string& programPath, const std::string& languageAbbreviation)
 {
-    std::filesystem::path p(programPath);
-    return WithSlash(p.parent_path().string()) + p.stem().string() + languageAbbreviation;
+    std::filesystem::path p = FsPath(programPath);
+    return WithSlash(Utf8(p.parent_path())) + Utf8(p.stem()) + languageAbbreviation;
 }
 
 std::string HelpFileBase(const std::string& programPath)
 {
-    std::string locale = EnvOr("LC_ALL", EnvOr("LC_MESSAGES", EnvOr("LANG", "C")));
-    return HelpFileBase(programPath, LanguageAbbreviation(locale));
+    return HelpFileBase(programPath, UserLanguageAbbreviation());
 }
 
 std::string FindHelpFile(const std::string& base)
 {
     std::error_code ec;
     for (const char* ext : {".chm", ".HLP"})
-        if (std::filesystem::is_regular_file(base + ext, ec))
+        if (std::filesystem::is_regular_file(FsPath(base + ext), ec))
             return base + ext;
     return {};
 }

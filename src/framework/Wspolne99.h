@@ -2,7 +2,8 @@
 // What the window framework learns about the program and the machine: its own path, the
 // product information compiled into it, version pairs, the standard folders with their
 // fallbacks, temporary files, where the program is installed (which names its version file on
-// the maker's server) and the help file's base name. None of these reports an error.
+// the maker's server) and the help file's base name. None of these reports an error. Paths are
+// UTF-8 text.
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,8 @@ struct TProductInfo {
 
 // The program's own file, read once.
 const std::string& ProgramPath();
+// Whether both names lead to one file (false when either cannot be found).
+bool SameFile(const std::string& a, const std::string& b);
 // The product information of the program (compiled into it); empty strings for another file.
 TProductInfo ProductInfoOf(const std::string& file);
 // The file version of the program; 0.0 for another file.
@@ -34,19 +37,23 @@ int CompareVersions(TVersionPair a, TVersionPair b);
 // "%d.%.2d.%.2d.%.2d" of the four 16-bit parts.
 std::string VersionText(TVersionPair v);
 
-// The standard folders, each ending in '/'. On this platform: program files /opt/, common files
-// /usr/local/, temporary files $TMPDIR (else /tmp/), the system's folder /usr/, its programs
-// /usr/bin/, the user's documents $XDG_DOCUMENTS_DIR, else the documents folder that the desktop
-// names in ${XDG_CONFIG_HOME:-~/.config}/user-dirs.dirs (e.g. ~/Dokumenty), else ~/Documents/.
+// The standard folders, each ending in the system's separator. On Windows: the system's own
+// (program files and common files from the machine's registry, with their fallbacks). Elsewhere:
+// program files /opt/, common files /usr/local/, temporary files $TMPDIR (else /tmp/), the
+// system's folder /usr/, its programs /usr/bin/, the user's documents $XDG_DOCUMENTS_DIR, else
+// the documents folder that the desktop names in ${XDG_CONFIG_HOME:-~/.config}/user-dirs.dirs
+// (e.g. ~/Dokumenty), else ~/Documents/.
 std::string ProgramFilesDir();
 std::string CommonFilesDir();
 std::string TempDir();
 std::string WindowsDir();
 std::string SystemDir();
 std::string PersonalDir();
-// XDG_DOCUMENTS_DIR of user-dirs.dirs as a path ("$HOME/Dokumenty" -> /home/x/Dokumenty); empty
-// when the file names none.
-std::string UserDirsDocuments();
+// The folder whose files the HTTP service serves unless told otherwise: "wwwroot" in the
+// program's folder on Windows, /srv/wwwroot elsewhere.
+std::string DefaultDocumentFolder();
+// The path with the system's separator at its end (none added to an empty path or one that
+// ends in a separator already).
 std::string WithSlash(std::string path);
 std::string Slashes(std::string path);  // every '\' as '/'
 
@@ -67,6 +74,8 @@ TInstallLocation InstallLocationOf(const std::string& programPath);
 
 // The three-letter abbreviation of a locale name ("pl_PL.UTF-8" -> "PLK", "en_US" -> "ENU").
 std::string LanguageAbbreviation(const std::string& locale);
+// The abbreviation of the language the user works in (on Windows, the current thread's).
+std::string UserLanguageAbbreviation();
 // Program folder + name without extension + the language abbreviation of the user's locale.
 std::string HelpFileBase(const std::string& programPath, const std::string& languageAbbreviation);
 std::string HelpFileBase(const std::string& programPath);

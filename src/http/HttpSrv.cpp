@@ -1,12 +1,9 @@
 #include "http/HttpSrv.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
+#include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 namespace {
@@ -46,34 +43,6 @@ bool LeavesDocDir(const std::string& path)
     return false;
 }
 
-std::string RealPath(const std::string& name)
-{
-    std::unique_ptr<char, decltype(&std::free)> real(realpath(name.c_str(), nullptr), &std::free);
-    return real ? std::string(real.get()) : std::string();
-}
-
-// The name a document has once every link is resolved, or "" when it is no regular file (a
-// directory, a pipe or a device is not served) or when it lies outside the document folder: a
-// link inside the folder may lead anywhere, so only where it ends up counts. An empty or
-// missing folder holds nothing.
-std::string ResolvedDocument(const std::string& docDir, const std::string& document)
-{
-    // The file system would read the name only up to a zero byte: "/a.html\0.txt" would be
-    // answered with a.html's size and date under the type of a .txt. No file has such a name.
-    if (document.find('\0') != std::string::npos || docDir.find('\0') != std::string::npos)
-        return {};
-    std::string root = RealPath(docDir);
-    std::string real = RealPath(document);
-    if (root.empty() || real.empty())
-        return {};
-    if (root.back() != '/')
-        root += '/';
-    if (real.compare(0, root.size(), root) != 0)
-        return {};
-    struct stat st{};
-    return stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? real : std::string();
-}
-
 }  // namespace
 
 std::string ContentTypeOf(const std::string& fileName)
@@ -97,23 +66,26 @@ std::string ContentTypeOf(const std::string& fileName)
     return "application/binary";
 }
 
-std::optional<time_t> FileDateOf(const std::string& fileName)
-{
-    struct stat st{};
-    if (stat(fileName.c_str(), &st) != 0)
-        return std::nullopt;
-    return st.st_mtime;
-}
-
 std::string HttpDateText(time_t t)
 {
-    static const char days[] = "MonTueWedThuFriSatSun";
-    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    tm g{};
-    gmtime_r(&t, &g);
+    using namespace std::chrono;
+    static const char dayNames[] = "MonTueWedThuFriSatSun";
+    static const char monthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    // Calendar arithmetic rather than the C library's: the same on every system, before 1970
+    // too. A file may carry any date; the text has four digits for the year, so a date outside
+    // the years 1 to 9999 is given as the nearest one inside.
+    constexpr int64_t First = -62135596800;  // 0001-01-01 00:00:00
+    constexpr int64_t Last = 253402300799;   // 9999-12-31 23:59:59
+    const sys_seconds at{seconds{std::clamp<int64_t>(t, First, Last)}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{at - day};
+    const unsigned monday0 = weekday{day}.iso_encoding() - 1;
     char text[64];
-    snprintf(text, sizeof text, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d", days + 3 * ((g.tm_wday + 6) % 7), g.tm_mday,
-             months + 3 * g.tm_mon, g.tm_year + 1900, g.tm_hour, g.tm_min, g.tm_sec);
+    snprintf(text, sizeof text, "%.3s, %2.2u %.3s %4.4d %2.2d:%2.2d:%2.2d", dayNames + 3 * monday0,
+             static_cast<unsigned>(date.day()), monthNames + 3 * (static_cast<unsigned>(date.month()) - 1),
+             static_cast<int>(date.year()), static_cast<int>(time.hours().count()),
+             static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
     return text;
 }
 
@@ -155,9 +127,7 @@ bool THttpConnection::KeepAlive() const
 
 void THttpConnection::CloseDocumentStream()
 {
-    if (FDocumentStream >= 0)
-        ::close(FDocumentStream);
-    FDocumentStream = -1;
+    FDocumentStream.Close();
 }
 
 void THttpConnection::Dispatch(TMessage& msg)
@@ -378,7 +348,7 @@ void THttpConnection::ProcessRequest()
 
 void THttpConnection::ServeFile(bool withBody)
 {
-    if (!LeavesDocDir(Path) && !ResolvedDocument(DocDir, Document).empty()) {
+    if (!LeavesDocDir(Path) && TDocumentFile::Exists(DocDir, Document)) {
         SendDocument(withBody);
     } else {
         Send404();
@@ -391,20 +361,13 @@ void THttpConnection::SendDocument(bool withBody)
     DocumentContentType = ContentTypeOf(Document);
     CloseDocumentStream();
     FHeaderOnlyPending = false;
-    // Opened by its resolved name, which is no link: what was checked is what is sent.
-    std::string real = ResolvedDocument(DocDir, Document);
-    if (!real.empty())
-        FDocumentStream = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    struct stat st{};
-    if (FDocumentStream >= 0 && fstat(FDocumentStream, &st) != 0)
-        CloseDocumentStream();
-    if (FDocumentStream < 0)
+    if (!FDocumentStream.Open(DocDir, Document))
         throw std::runtime_error("Cannot open file " + Document);
-    DocumentDate = st.st_mtime;  // the date of the very file that is sent
+    DocumentDate = FDocumentStream.Modified();  // the date of the very file that is sent
     OnDataSent = [this](TCustomWSocket*, uint16_t) { SendNextChunk(); };
     FReplyUnderWay = true;
     QueueString(RequestVersion + " 200 OK\r\nContent-Type: " + DocumentContentType +
-                "\r\nContent-Length: " + std::to_string(st.st_size) + "\r\n");
+                "\r\nContent-Length: " + std::to_string(FDocumentStream.Size()) + "\r\n");
     if (DocumentDate)
         QueueString("Last-Modified: " + HttpDateText(*DocumentDate) + " GMT\r\n");
     QueueString("\r\n");
@@ -421,7 +384,7 @@ void THttpConnection::SendDocument(bool withBody)
 
 void THttpConnection::SendStream()
 {
-    if (FDocumentStream < 0) {
+    if (!FDocumentStream.IsOpen()) {
         CloseLater();
         return;
     }
@@ -438,12 +401,12 @@ void THttpConnection::SendNextChunk()
         FinishDocument();
         return;
     }
-    if (FDocumentStream < 0)
+    if (!FDocumentStream.IsOpen())
         return;
     if (!FChunkBuffer)
         FChunkBuffer = std::make_unique<char[]>(DefaultBufSize);
     // One chunk at a time, read only once the send queue is empty: a file is never held whole.
-    ssize_t n = ::read(FDocumentStream, FChunkBuffer.get(), DefaultBufSize);
+    int64_t n = FDocumentStream.Read(FChunkBuffer.get(), DefaultBufSize);
     if (n > 0) {
         RestartRequestClock();  // a reply in progress: only a reader that stalls runs out
         Send(FChunkBuffer.get(), static_cast<int>(n));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DocumentFile.h"
 #include "http/RequestClock.h"
 #include "net/WSocketS.h"
 
@@ -87,7 +88,7 @@ private:
     THttpRequestClock* FRequestClock = nullptr;
     THttpRequestClock::TSlot FRequestClockSlot{};
 
-    int FDocumentStream = -1;  // open file descriptor of the document being sent
+    TDocumentFile FDocumentStream;  // the document being sent
     bool FHeaderOnlyPending = false;  // a HEAD reply is queued; its end comes with OnDataSent
     std::unique_ptr<char[]> FChunkBuffer;
     size_t FHeaderLinesBytes = 0;
@@ -114,7 +115,8 @@ public:
     void SetPort(const std::string& value);
     const std::string& GetAddr() const { return FAddr; }
     void SetAddr(const std::string& value);
-    std::string DocDir = "/srv/wwwroot";
+    // The folder whose files are served; the program sets it. Empty: no file is served.
+    std::string DocDir;
     std::string DefaultDoc = "index.html";
     TSocketLingerOnOff LingerOnOff = wsLingerNoSet;
     int LingerTimeout = 0;
@@ -157,8 +159,6 @@ private:
 
 // Content type by the extension of a file name.
 std::string ContentTypeOf(const std::string& fileName);
-// Last-write time (UTC) of a file; none when it cannot be read.
-std::optional<time_t> FileDateOf(const std::string& fileName);
 // "Mon, 07 Dec 2026 01:54:11" for a UTC time.
 std::string HttpDateText(time_t t);
 // The local file a request path names under docDir (defaultDoc for a path ending in '/').

@@ -2,6 +2,8 @@
 
 #include <utime.h>
 
+#include <limits>
+
 namespace {
 
 // Whether this process holds the file open (the server runs in it).
@@ -274,6 +276,21 @@ TEST_F(HttpTest, LinksAreServedOnlyWhereTheyLeadInsideTheDocumentFolder)
     std::filesystem::remove_all(outside);
 }
 
+TEST_F(HttpTest, NamesThatAFileSystemReadsOtherwiseGetTheNotFoundReply)
+{
+    // Backslashes, streams, devices and names that a system cuts short: on none of them may a
+    // request reach a file outside the folder, a device or a file under another name.
+    File("www/a.html", "<p>a</p>");
+    File("www/sub/b.txt", "b");
+    File("secret.txt", "secret");
+    Server.DocDir = (Dir / "www").string();
+    for (const std::string path : {"/sub\\..\\..\\secret.txt", "/..\\secret.txt", "\\..\\secret.txt",
+                                   "/a.html::$DATA", "/a.html:x", "/a.html.", "/a.html...", "/NUL", "/con.txt",
+                                   "/sub/AUX", "/COM1", "//./NUL", "/C:/secret.txt"})
+        EXPECT_EQ(Head(path), NotFound("HTTP/1.0", path)) << path;
+    EXPECT_EQ(Head("/a.html"), Block("text/html", 8, "www/a.html"));
+}
+
 TEST_F(HttpTest, AZeroByteInThePathNamesNoFile)
 {
     File("page.html", "<p>");
@@ -318,6 +335,11 @@ TEST(HttpHelpers, DatesTypesAndDocuments)
 {
     EXPECT_EQ(HttpDateText(1796608451), "Mon, 07 Dec 2026 01:54:11");
     EXPECT_EQ(HttpDateText(0), "Thu, 01 Jan 1970 00:00:00");
+    EXPECT_EQ(HttpDateText(-1), "Wed, 31 Dec 1969 23:59:59");
+    EXPECT_EQ(HttpDateText(951782400), "Tue, 29 Feb 2000 00:00:00");
+    EXPECT_EQ(HttpDateText(-11644473600), "Mon, 01 Jan 1601 00:00:00");  // the oldest date of some file systems
+    EXPECT_EQ(HttpDateText(std::numeric_limits<time_t>::max()), "Fri, 31 Dec 9999 23:59:59");
+    EXPECT_EQ(HttpDateText(std::numeric_limits<time_t>::min()), "Mon, 01 Jan 0001 00:00:00");
     EXPECT_EQ(ContentTypeOf("/d/x.HTM"), "text/html");
     EXPECT_EQ(ContentTypeOf("/d.txt/x"), "application/binary");
     EXPECT_EQ(ContentTypeOf("/d/x."), "application/binary");

@@ -60,7 +60,7 @@ TEST_F(WindowTest, NormalStartShowsTheAddressAndTheNoticeAlone)
     EXPECT_TRUE(form.Serwer().ZZSerwer().Active);
     // The key exists from the start; the value only after the first change.
     TSettingsStore store("Welkor/Trelubki/Serwer");
-    EXPECT_TRUE(std::filesystem::exists(store.FileName()));
+    EXPECT_TRUE(std::filesystem::exists(store.Location()));
     EXPECT_FALSE(store.Read("ustawienia", "adres").has_value());
 }
 

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "core/Settings.h"
+#include "core/posix/IniFolder.h"
 #include "support/Loopback.h"
 
 // Every test starts with an empty configuration folder.

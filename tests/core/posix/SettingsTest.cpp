@@ -60,9 +60,9 @@ struct SettingsTest : ::testing::Test {
 TEST_F(SettingsTest, KeyIsMadeEmptyThenValuesAppearAndSurvive)
 {
     TSettingsStore store("Welkor/Trelubki/Serwer");
-    EXPECT_EQ(store.FileName(), (Dir / "Welkor/Trelubki/Serwer.ini").string());
+    EXPECT_EQ(store.Location(), (Dir / "Welkor/Trelubki/Serwer.ini").string());
     ASSERT_TRUE(store.Open());
-    EXPECT_TRUE(std::filesystem::exists(store.FileName()));
+    EXPECT_TRUE(std::filesystem::exists(store.Location()));
     EXPECT_FALSE(store.Read("ustawienia", "adres").has_value());
 
     ASSERT_TRUE(store.Write("ustawienia", "adres", "serwer.lan"));
@@ -73,7 +73,7 @@ TEST_F(SettingsTest, KeyIsMadeEmptyThenValuesAppearAndSurvive)
     EXPECT_EQ(again.Read("ustawienia", "adres"), "");  // stored empty is not absent
     EXPECT_EQ(again.Read("ustawienia", "drugi"), " a\\b\nc ");
     EXPECT_EQ(again.Read("inne", "x"), "1");
-    std::ifstream in(store.FileName());
+    std::ifstream in(store.Location());
     std::string all((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(all, "[ustawienia]\nadres=\ndrugi= a\\\\b\\nc \n[inne]\nx=1\n");
 }
@@ -91,8 +91,8 @@ TEST_F(SettingsTest, WriteReachesTheDiskBeforeTheRenameAndTheFolderAfter)
     ASSERT_EQ(DiskEvents.size(), 3u) << ::testing::PrintToString(DiskEvents);
     std::string temp = DiskEvents[0].substr(6);
     EXPECT_EQ(DiskEvents[0], "fsync " + temp);
-    EXPECT_EQ(temp.rfind(store.FileName() + ".tmp", 0), 0u) << temp;  // the new text, before it is the file
-    EXPECT_EQ(DiskEvents[1], "rename " + temp + " " + store.FileName());
+    EXPECT_EQ(temp.rfind(store.Location() + ".tmp", 0), 0u) << temp;  // the new text, before it is the file
+    EXPECT_EQ(DiskEvents[1], "rename " + temp + " " + store.Location());
     EXPECT_EQ(DiskEvents[2], "fsync " + folder);  // the folder's new entry
     EXPECT_EQ(store.Read("ustawienia", "adres"), "serwer.lan");
     EXPECT_FALSE(std::filesystem::exists(temp));

@@ -1,4 +1,8 @@
+// The settings store as INI files: key "A/B/C" is the file <config folder>/A/B/C.ini, a section
+// per subkey. Each write replaces the whole file through a temporary one.
 #include "core/Settings.h"
+
+#include "core/posix/IniFolder.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,22 +110,22 @@ std::string ConfigFolder()
     return std::string(home && *home ? home : ".") + "/.config";
 }
 
-TSettingsStore::TSettingsStore(const std::string& key) : FFileName(ConfigFolder() + "/" + key + ".ini") {}
+TSettingsStore::TSettingsStore(const std::string& key) : FKey(ConfigFolder() + "/" + key + ".ini"), FLocation(FKey) {}
 
 bool TSettingsStore::Open()
 {
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(FFileName).parent_path(), ec);
-    if (std::filesystem::exists(FFileName, ec))
+    std::filesystem::create_directories(std::filesystem::path(FKey).parent_path(), ec);
+    if (std::filesystem::exists(FKey, ec))
         return true;
-    std::ofstream out(FFileName, std::ios::binary | std::ios::app);
+    std::ofstream out(FKey, std::ios::binary | std::ios::app);
     return static_cast<bool>(out);
 }
 
 std::optional<std::string> TSettingsStore::Read(const std::string& section, const std::string& name) const
 {
     std::string current;
-    for (const std::string& line : ReadLines(FFileName)) {
+    for (const std::string& line : ReadLines(FKey)) {
         if (!line.empty() && line.front() == '[' && line.back() == ']') {
             current = line.substr(1, line.size() - 2);
         } else if (current == section) {
@@ -135,7 +139,7 @@ std::optional<std::string> TSettingsStore::Read(const std::string& section, cons
 
 bool TSettingsStore::Write(const std::string& section, const std::string& name, const std::string& value)
 {
-    std::vector<std::string> lines = ReadLines(FFileName);
+    std::vector<std::string> lines = ReadLines(FKey);
     std::string entry = name + "=" + Escape(value);
     auto isHeader = [](const std::string& l) { return !l.empty() && l.front() == '[' && l.back() == ']'; };
     auto header = std::find(lines.begin(), lines.end(), "[" + section + "]");
@@ -158,9 +162,9 @@ bool TSettingsStore::Write(const std::string& section, const std::string& name, 
             lines.insert(insertAt, entry);
     }
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(FFileName).parent_path(), ec);
+    std::filesystem::create_directories(std::filesystem::path(FKey).parent_path(), ec);
     std::string text;
     for (const std::string& line : lines)
         text += line + '\n';
-    return ReplaceFile(FFileName, text);
+    return ReplaceFile(FKey, text);
 }
