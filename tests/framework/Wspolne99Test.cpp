@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -86,44 +85,8 @@ TEST(Wspolne99, TemporaryFilesAndTheProgram)
     EXPECT_TRUE(std::filesystem::exists(t));
     std::filesystem::remove(t);
     EXPECT_EQ(ProductInfoOf(ProgramPath()).ProductName, "Trelubki Serwer Zuli-Zuli");
-    EXPECT_EQ(ProductInfoOf("/bin/sh").ProductName, "");
-    EXPECT_EQ(FileVersionOf("/bin/sh"), (TVersionPair{0, 0}));
-}
-
-TEST(Wspolne99, DocumentsFolderIsTheOneTheDesktopNames)
-{
-    char tmpl[] = "/tmp/tzz-home-XXXXXX";
-    std::string home = mkdtemp(tmpl);
-    std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.c_str(), 1);
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_DOCUMENTS_DIR");
-    EXPECT_EQ(PersonalDir(), home + "/Documents/");  // nothing named: the usual folder
-
-    std::filesystem::create_directories(home + "/.config");
-    std::ofstream(home + "/.config/user-dirs.dirs") << "# written by the desktop\n"
-                                                      "XDG_DESKTOP_DIR=\"$HOME/Pulpit\"\n"
-                                                      "XDG_DOCUMENTS_DIR=\"$HOME/Dokumenty\"\n";
-    EXPECT_EQ(PersonalDir(), home + "/Dokumenty/");
-    EXPECT_EQ(InstallLocationOf(home + "/Dokumenty/Projekty/Trelubki/trelubki-serwer").RelativePath,
-              "Welkor/Trelubki/trelubki-serwer");
-
-    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"/srv/dok\\\"umenty\"\n";
-    EXPECT_EQ(PersonalDir(), "/srv/dok\"umenty/");
-    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"wzgledny/folder\"\n";
-    EXPECT_EQ(PersonalDir(), home + "/Documents/");  // not a form the file may hold
-
-    char other[] = "/tmp/tzz-config-XXXXXX";
-    std::string config = mkdtemp(other);
-    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    std::ofstream(config + "/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Dokumenty\"\n";
-    EXPECT_EQ(PersonalDir(), home + "/Dokumenty/");
-    setenv("XDG_DOCUMENTS_DIR", "/dokumenty", 1);
-    EXPECT_EQ(PersonalDir(), "/dokumenty/");  // the environment's own word comes first
-
-    unsetenv("XDG_DOCUMENTS_DIR");
-    unsetenv("XDG_CONFIG_HOME");
-    setenv("HOME", oldHome.c_str(), 1);
-    std::filesystem::remove_all(home);
-    std::filesystem::remove_all(config);
+    std::string other = TempFileWith("not the program");
+    EXPECT_EQ(ProductInfoOf(other).ProductName, "");
+    EXPECT_EQ(FileVersionOf(other), (TVersionPair{0, 0}));
+    std::filesystem::remove(other);
 }

@@ -1,14 +1,13 @@
 #pragma once
 // An HTTP server on a free loopback port with a document directory of its own.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "http/HttpSrv.h"
 #include "support/Loopback.h"
+#include "support/TestPlatform.h"
 
 struct HttpTest : ::testing::Test {
     std::filesystem::path Dir;
@@ -18,8 +17,7 @@ struct HttpTest : ::testing::Test {
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/tzz-http-XXXXXX";
-        Dir = mkdtemp(tmpl);
+        Dir = MakeTempDir("tzz-http-");
         Server.SetAddr("127.0.0.1");
         Server.SetPort("0");
         Server.DocDir = Dir.string();

@@ -1,0 +1,109 @@
+#include "support/TestPlatform.h"
+
+#include <malloc.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <stdexcept>
+
+#include "Utf16.h"
+
+std::string MakeTempDir(const std::string& prefix)
+{
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    if (n == 0 || n > MAX_PATH)
+        throw std::runtime_error("no temporary folder");
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::wstring path = std::wstring(temp, n) + Utf16(prefix) + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(GetTickCount() % 100000) + L"-" + std::to_wstring(serial++);
+        if (CreateDirectoryW(path.c_str(), nullptr))
+            return Utf8(path);
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    throw std::runtime_error("no temporary folder made for " + prefix);
+}
+
+// Through the C runtime, so that its copy (getenv) and the process's own both change.
+void SetEnv(const std::string& name, const std::string& value)
+{
+    _wputenv_s(Utf16(name).c_str(), Utf16(value).c_str());
+}
+
+void UnsetEnv(const std::string& name)
+{
+    _wputenv_s(Utf16(name).c_str(), L"");
+}
+
+std::optional<std::string> GetEnv(const std::string& name)
+{
+    const wchar_t* v = _wgetenv(Utf16(name).c_str());
+    return v ? std::optional<std::string>(Utf8(v)) : std::nullopt;
+}
+
+void SleepMs(int ms)
+{
+    Sleep(static_cast<DWORD>(ms));
+}
+
+// The blocks of the C runtime's heap in use (new and malloc both take from it).
+size_t HeapInUse()
+{
+    size_t used = 0;
+    _HEAPINFO info{};
+    while (_heapwalk(&info) == _HEAPOK)
+        if (info._useflag == _USEDENTRY)
+            used += info._size;
+    return used;
+}
+
+size_t OpenHandles()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+// An open that shares nothing fails while any handle to the file is open.
+bool FileIsOpen(const std::string& path)
+{
+    HANDLE h = CreateFileW(Utf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(h);
+    return false;
+}
+
+// Sockets are not counted against a per-process limit one could raise.
+bool AllowOpenSockets(size_t)
+{
+    return true;
+}
+
+namespace {
+
+// select: a failed connect shows as an exception, which WSAPoll does not report everywhere.
+bool Wait(TSocket s, bool forWrite, int timeoutMs)
+{
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &tv) > 0;
+}
+
+}  // namespace
+
+bool WaitReadable(TSocket s, int timeoutMs)
+{
+    return Wait(s, false, timeoutMs);
+}
+
+bool WaitWritable(TSocket s, int timeoutMs)
+{
+    return Wait(s, true, timeoutMs);
+}
