@@ -86,6 +86,27 @@ void Drain(HANDLE pipe, std::string& into)
     }
 }
 
+// Sends event to every process on the console of process pid, as a user's key press on it
+// would: this process joins that console for the moment, ignoring the event itself, and
+// returns to the console it came from (if any).
+bool ConsoleEvent(DWORD event, DWORD pid)
+{
+    bool hadConsole = GetConsoleWindow() != nullptr || GetConsoleCP() != 0;
+    FreeConsole();
+    bool sent = false;
+    if (AttachConsole(pid)) {
+        SetConsoleCtrlHandler(nullptr, TRUE);
+        sent = GenerateConsoleCtrlEvent(event, 0);
+        // The event reaches this process asynchronously too: it is ignored until it has passed.
+        Sleep(50);
+        FreeConsole();
+        SetConsoleCtrlHandler(nullptr, FALSE);
+    }
+    if (hadConsole)
+        AttachConsole(ATTACH_PARENT_PROCESS);
+    return sent;
+}
+
 // A process ended by a console's Ctrl+C (or Ctrl+Break) that it did not handle.
 constexpr DWORD ControlCExit = 0xC000013A;
 
@@ -116,14 +137,16 @@ TChildProgram::TChildProgram(const std::string& program, const std::vector<std::
     std::wstring environment = EnvironmentBlock(env, unset);
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
+    si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
     si.hStdInput = nul;
     si.hStdOutput = outWrite;
     si.hStdError = errWrite;
     PROCESS_INFORMATION pi{};
-    // A process group of its own: a Ctrl+Break meant for it reaches nobody else.
+    // A console of its own (hidden), as a user's console window would be: a Ctrl+C or Ctrl+Break
+    // on it reaches the program and nobody else.
     if (CreateProcessW(Utf16(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                       CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, environment.data(), nullptr, &si, &pi)) {
+                       CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_CONSOLE, environment.data(), nullptr, &si, &pi)) {
         FProcess->Process = pi.hProcess;
         CloseHandle(pi.hThread);
         Pid = static_cast<long>(pi.dwProcessId);
@@ -172,9 +195,9 @@ int TChildProgram::Stop(int sig, int timeoutMs)
         return -1000;
     bool terminated = false;
     if (sig == SIGINT)
-        GenerateConsoleCtrlEvent(CTRL_C_EVENT, static_cast<DWORD>(Pid));
+        ConsoleEvent(CTRL_C_EVENT, static_cast<DWORD>(Pid));
     else if (sig == SIGBREAK)
-        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(Pid));
+        ConsoleEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(Pid));
     else
         terminated = TerminateProcess(FProcess->Process, 1);
     // Read while waiting: a child whose pipe is full would not end.

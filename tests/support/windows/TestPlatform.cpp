@@ -3,8 +3,10 @@
 #include <malloc.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <vector>
 
 #include "Utf16.h"
 
@@ -59,11 +61,36 @@ size_t HeapInUse()
     return used;
 }
 
+// The system's table of handles, this process's entries counted (GetProcessHandleCount is not
+// kept by every implementation of the system).
 size_t OpenHandles()
 {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
+    struct TEntry {
+        ULONG Process;
+        BYTE Type, Flags;
+        USHORT Value;
+        PVOID Object;
+        ACCESS_MASK Access;
+    };
+    using TQuery = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const auto query = reinterpret_cast<TQuery>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    constexpr ULONG handleInformation = 16;
+    constexpr LONG lengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<char> buffer(1 << 20);
+    LONG status;
+    ULONG needed = 0;
+    while ((status = query(handleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
+           lengthMismatch)
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 65536));
+    if (status != 0)
+        return 0;
+    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const TEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    size_t mine = 0;
+    for (ULONG i = 0; i < count; ++i)
+        mine += entries[i].Process == GetCurrentProcessId();
+    return mine;
 }
 
 // An open that shares nothing fails while any handle to the file is open.
