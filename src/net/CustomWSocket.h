@@ -182,7 +182,7 @@ protected:
 
     void ChangeState(TSocketState newState);
     void SocketError(const std::string& tag, int code);  // Windows Sockets code
-    void SocketErrorFromErrno(const std::string& tag);
+    void SocketErrorOfLastCall(const std::string& tag);
     void RaiseException(const std::string& message);
     void InternalClose(bool shutdown, uint16_t error);
     void TryToSend();

@@ -12,9 +12,12 @@
 // - a posted message runs after everything already in the queue.
 // The queue is polled for readiness only when every message of the previous round has run, so a
 // readiness is never queued twice for the same state.
+// The system's readiness comes from epoll on Linux and from Windows Sockets' asynchronous
+// selection (window messages) on Windows; the messages, their order and the rest are common.
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -74,36 +77,37 @@ public:
     void RequestFlush(TEndpoint endpoint) { FlushRequests.push_back(endpoint); }
     void PostDelayed(TEndpoint endpoint, const TMessage& msg, int delayMs);
 
-    // Asks for readiness messages of fd (FD_* mask) to endpoint; mask 0 forgets fd. Returns 0 or
-    // an errno value.
-    int AsyncSelect(int fd, TEndpoint endpoint, uint32_t mask);
+    // The readiness side differs per system (EventLoopEpoll.cpp, EventLoopWindows.cpp).
+
+    // Asks for readiness messages of a socket (FD_* mask) to endpoint; mask 0 forgets it.
+    // Returns 0 or a Windows Sockets number.
+    int AsyncSelect(TSocket fd, TEndpoint endpoint, uint32_t mask);
     // A send would block: report write once when room is free again.
-    void ArmWrite(int fd);
-    // Stops reporting accept for fd for a while (no descriptors left to accept with).
-    void SnoozeAccept(int fd, int delayMs);
-    // Stops (or starts again) reporting read, accept and the peer's close for fd, so that a
-    // paused socket with data waiting does not make every round report it again. A hang-up or
-    // error the system reports regardless still comes through.
-    void PauseReading(int fd, bool paused);
-    bool ReadPaused(int fd);
+    void ArmWrite(TSocket fd);
+    // Stops reporting accept for a listening socket for a while (nothing left to accept with).
+    void SnoozeAccept(TSocket fd, int delayMs);
+    // Stops (or starts again) reporting read, accept and the peer's close for a socket, so that
+    // a paused socket with data waiting does not make every round report it again.
+    void PauseReading(TSocket fd, bool paused);
+    bool ReadPaused(TSocket fd);
+
+    // Safe from any thread and from a signal or console-control handler: Run returns after the
+    // round in progress.
+    void QuitFromAnyThread();
+
+    // Descriptors of others (signals, pipes) watched on the same thread (POSIX systems).
+    void WatchReadable(int fd, std::function<void()> onReadable) { Watch(fd, false, std::move(onReadable)); }
+    void WatchWritable(int fd, std::function<void()> onWritable) { Watch(fd, true, std::move(onWritable)); }
+    void Unwatch(int fd);
+    // Readable whenever the loop has work: another loop watches it and calls ProcessEvents(0)
+    // (POSIX systems).
+    int Descriptor();
 
     // What the send queues of this loop's sockets hold together.
     TSendQueueTotal& QueuedTotal() { return FQueuedTotal; }
 
-    // Descriptors of others (signals, pipes) watched on the same thread.
-    void WatchReadable(int fd, std::function<void()> onReadable) { Watch(fd, false, std::move(onReadable)); }
-    void WatchWritable(int fd, std::function<void()> onWritable) { Watch(fd, true, std::move(onWritable)); }
-    void Unwatch(int fd);
-
     // Runs at the end of every round, before the loop waits again (the log sink flushes here).
     std::function<void()> OnRoundEnd;
-
-    // Readable whenever the loop has work: another loop watches it and calls ProcessEvents(0).
-    int Descriptor()
-    {
-        Watched_ = true;
-        return EpollFd;
-    }
 
     // One round: wait up to timeoutMs (-1: no limit) for work, then run what was queued.
     void ProcessEvents(int timeoutMs);
@@ -111,19 +115,13 @@ public:
     void Quit() { Quitting = true; }
 
 private:
+    // The system's side: readiness waited for and translated into messages of the queue.
+    struct TBackend;
+    friend struct TBackend;
+
     struct TQueued {
         TEndpoint Endpoint;
         TMessage Msg;
-    };
-    struct TRegistration {
-        TEndpoint Endpoint = 0;
-        uint32_t Mask = 0;
-        uint64_t Serial = 0;
-        uint32_t EpollEvents = 0;
-        bool InEpoll = false;
-        bool CloseReported = false;
-        bool Snoozed = false;
-        bool ReadPaused = false;
     };
     struct TDelayed {
         int64_t DueMs;
@@ -133,30 +131,20 @@ private:
     };
 
     void Watch(int fd, bool writable, std::function<void()> callback);
-    TRegistration* Find(int fd);
-    void Modify(int fd, TRegistration& reg, uint32_t events);
-    void Translate(int fd, uint32_t events);
     void Dispatch(const TQueued& item);
     void MoveDueTimers();
     void RunFlushes();
-    void UpdateWake();
+    // When the earliest delayed message is due; -1 when none waits.
+    int64_t EarliestDueMs() const;
 
-    int EpollFd = -1;
-    int WakeFd = -1;   // eventfd: signalled while messages wait in the queue
-    int TimerFd = -1;  // timerfd: armed for the earliest delayed message
-    int64_t TimerArmedFor = -1;
-    bool WakeSignalled = false;
+    std::unique_ptr<TBackend> Backend;
     bool Quitting = false;
     TEndpoint NextEndpoint = 1;
-    uint64_t NextSerial = 1;
     uint64_t NextDelayedOrder = 0;
     std::unordered_map<TEndpoint, TNotificationTarget*> Endpoints;
-    std::vector<TRegistration> Registrations;  // indexed by descriptor
-    std::unordered_map<int, std::function<void()>> Watched;
     std::deque<TQueued> Queue;
     std::vector<TEndpoint> FlushRequests;
     std::vector<TEndpoint> Flushing;
-    bool Watched_ = false;  // another loop waits on the descriptor: it must be woken for posts
     std::vector<TDelayed> Delayed;  // few entries: kept unsorted
     TSendQueueTotal FQueuedTotal{*this};
 };

@@ -1,8 +1,6 @@
 // Line mode: received bytes collected and handed over one complete line at a time.
 #include "net/LineWSocket.h"
 
-#include <sys/ioctl.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -144,7 +142,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(uint16_t error)
         return TCustomWSocket::TriggerDataAvailable(error);
 
     int n = 0;
-    if (ioctl(FHSocket, FIONREAD, &n) != 0)
+    if (SocketPendingBytes(FHSocket, n) != 0)
         return true;
     if (n == 0)
         n = 255;

@@ -2,11 +2,6 @@
 // (at once, no linger) and CloseLater (from the loop).
 #include "net/CustomWSocket.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "net/WinSockErrors.h"
 
 TCustomWSocket::~TCustomWSocket()
@@ -20,7 +15,7 @@ TCustomWSocket::~TCustomWSocket()
     }
     if (FHSocket != INVALID_SOCKET) {
         FLoop.AsyncSelect(FHSocket, 0, 0);
-        ::close(FHSocket);
+        SocketClose(FHSocket);
     }
     // The loop's total and congestion count must not keep what this queue held.
     DeleteBufferedData();
@@ -41,16 +36,16 @@ void TCustomWSocket::InternalClose(bool shutdown, uint16_t error)
         if (FState == wsClosed)
             return;
         if (shutdown)
-            ::shutdown(FHSocket, SHUT_WR);
+            SocketShutdown(FHSocket, 1);
         TSocket handle = FHSocket;
         FLoop.AsyncSelect(handle, 0, 0);
         FHSocket = INVALID_SOCKET;
         // Nothing can send what is left: give it back (shared payloads included) at once
         // rather than when the object is freed.
         DeleteBufferedData();
-        if (::close(handle) != 0 && errno != EINTR) {
-            // The descriptor is released whatever close reports; only the state stays.
-            FLastError = WinSockError(errno);
+        if (int code = SocketClose(handle); code != 0) {
+            // The handle is released whatever close reports; only the state stays.
+            FLastError = code;
             SocketError("Disconnect (closesocket)", FLastError);
             return;
         }
@@ -101,7 +96,7 @@ void TCustomWSocket::CloseLater()
 void TCustomWSocket::Shutdown(int how)
 {
     if (FHSocket != INVALID_SOCKET)
-        ::shutdown(FHSocket, how);
+        SocketShutdown(FHSocket, how);
 }
 
 void TCustomWSocket::SetLingerOption()
@@ -112,9 +107,6 @@ void TCustomWSocket::SetLingerOption()
         RaiseException("Cannot set linger option at this time");
         return;
     }
-    linger li{};
-    li.l_onoff = static_cast<uint16_t>(LingerOnOff);
-    li.l_linger = static_cast<uint16_t>(LingerTimeout);
-    if (setsockopt(FHSocket, SOL_SOCKET, SO_LINGER, &li, sizeof li) != 0)
-        SocketErrorFromErrno("setsockopt(SO_LINGER)");
+    if (SocketSetLinger(FHSocket, LingerOnOff == wsLingerOn, static_cast<uint16_t>(LingerTimeout)) != 0)
+        SocketErrorOfLastCall("setsockopt(SO_LINGER)");
 }

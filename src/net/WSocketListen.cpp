@@ -1,12 +1,6 @@
 // Listening for connections and adopting an accepted one.
 #include "net/CustomWSocket.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "net/WinSockErrors.h"
 
 // --- listening and adopting ------------------------------------------------------------------
@@ -50,20 +44,15 @@ void TCustomWSocket::Listen()
     }
     DeleteBufferedData();
 
-    int type = (FSocketType == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    TSocket s = ::socket(FAddrFamily, type, FProtoNumber);
-    if (s < 0) {
-        SocketErrorFromErrno("socket");
+    TSocket s = SocketOpen(FAddrFamily, FSocketType == 2 ? SOCK_DGRAM : SOCK_STREAM, FProtoNumber);
+    if (s == INVALID_SOCKET) {
+        SocketErrorOfLastCall("socket");
         return;
     }
-    // Without it a restart soon after clients were connected could not bind the port again
-    // while their old connections wait out TIME_WAIT; a port another socket listens on is
-    // still refused.
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    SocketAllowRebind(s);
     if (::bind(s, reinterpret_cast<sockaddr*>(&FSin), sizeof FSin) != 0) {
-        int code = WinSockError(errno);
-        ::close(s);
+        int code = SocketLastError();
+        SocketClose(s);
         SocketError("Bind", code);
         return;
     }
@@ -78,13 +67,13 @@ void TCustomWSocket::Listen()
         // Five was all the old socket library allowed; here a burst of clients connecting at
         // once would have its SYNs dropped and wait seconds for the retry.
         if (::listen(FHSocket, SOMAXCONN) != 0) {
-            SocketErrorFromErrno("Listen");
+            SocketErrorOfLastCall("Listen");
             return;
         }
         ChangeState(wsListening);
     }
     if (int e = FLoop.AsyncSelect(FHSocket, FEndpoint, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE); e != 0) {
-        SocketError("WSAASyncSelect", WinSockError(e));
+        SocketError("WSAASyncSelect", e);
         return;
     }
     if (FPaused)
@@ -97,13 +86,13 @@ TSocket TCustomWSocket::Accept()
         SocketError("not a listening socket", WSAEINVAL);
         return INVALID_SOCKET;
     }
-    TSocket s = ::accept4(FHSocket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (s < 0) {
-        int e = errno;
+    TSocket s = SocketAccept(FHSocket);
+    if (s == INVALID_SOCKET) {
+        int e = SocketLastError();
         // The connection keeps waiting: stop asking for a while rather than spin on it.
-        if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM)
+        if (SocketOutOfResources(e))
             FLoop.SnoozeAccept(FHSocket, 100);
-        SocketError("Accept", WinSockError(e));
+        SocketError("Accept", e);
         return INVALID_SOCKET;
     }
     return s;
@@ -111,8 +100,8 @@ TSocket TCustomWSocket::Accept()
 
 void TCustomWSocket::Dup(TSocket newHSocket)
 {
-    // Descriptor 0 is a valid socket here when standard input is closed.
-    if (newHSocket < 0) {
+    // Descriptor 0 is a valid socket when standard input is closed.
+    if (newHSocket == INVALID_SOCKET) {
         SocketError("Dup", WSAEINVAL);
         return;
     }
@@ -121,8 +110,8 @@ void TCustomWSocket::Dup(TSocket newHSocket)
             FLoop.AsyncSelect(FHSocket, 0, 0);
             TSocket old = FHSocket;
             FHSocket = INVALID_SOCKET;
-            if (::close(old) != 0 && errno != EINTR) {
-                SocketErrorFromErrno("Dup (closesocket)");
+            if (int code = SocketClose(old); code != 0) {
+                SocketError("Dup (closesocket)", code);
                 return;
             }
         }
@@ -131,7 +120,7 @@ void TCustomWSocket::Dup(TSocket newHSocket)
     FHSocket = newHSocket;
     SetLingerOption();
     if (int e = FLoop.AsyncSelect(FHSocket, FEndpoint, FD_READ | FD_WRITE | FD_CLOSE | FD_CONNECT); e != 0) {
-        SocketError("WSAAsyncSelect", WinSockError(e));
+        SocketError("WSAAsyncSelect", e);
         return;
     }
     if (FPaused)

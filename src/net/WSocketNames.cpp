@@ -1,8 +1,5 @@
 #include "net/WSocketNames.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-
 #include "core/ByteString.h"
 #include "net/WinSockErrors.h"
 
@@ -127,6 +124,7 @@ in_addr_t WSocketResolveHost(const std::string& host)
         throw ESocketException("WSocketResolveHost: '" + host + "' Invalid Hostname.");
     if (in_addr_t addr; WSocketParseDotted(host, addr))
         return addr;
+    SocketStartup();
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;

@@ -1,11 +1,7 @@
 // The receive loop: what a read or close readiness does, and the plain read under it.
 #include "net/CustomWSocket.h"
 
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "net/WinSockErrors.h"
 
@@ -56,8 +52,8 @@ bool TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options)
             if (FLastError != 0)
                 break;
             int count = 0;
-            if (ioctl(FHSocket, FIONREAD, &count) != 0) {
-                FLastError = WinSockError(errno);
+            if (int code = SocketPendingBytes(FHSocket, count); code != 0) {
+                FLastError = code;
                 break;
             }
             // A handler that read nothing would be asked again for ever.
@@ -94,13 +90,13 @@ void TCustomWSocket::TriggerSessionClosed(uint16_t error)
 
 int TCustomWSocket::PlainReceive(void* buffer, int bufferSize)
 {
-    ssize_t n = ::recv(FHSocket, buffer, static_cast<size_t>(std::max(bufferSize, 0)), 0);
+    int n = SocketRecv(FHSocket, static_cast<char*>(buffer), std::max(bufferSize, 0));
     if (n < 0) {
-        FLastError = WinSockError(errno);
+        FLastError = SocketLastError();
         return -1;
     }
     FReadCount += n;
-    return static_cast<int>(n);
+    return n;
 }
 
 int TCustomWSocket::Receive(void* buffer, int bufferSize)

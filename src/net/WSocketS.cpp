@@ -1,10 +1,5 @@
 #include "net/WSocketS.h"
 
-#include <arpa/inet.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 TWSocketClient::TWSocketClient(TCustomWSocketServer* owner) : TWSocket(owner->Loop()), FOwner(owner) {}
@@ -23,8 +18,7 @@ void TWSocketClient::Dup(TSocket newHSocket)
         return;
     FAdopted = true;
     // Sends are gathered per round already: waiting for more (Nagle) would only add latency.
-    int one = 1;
-    setsockopt(FHSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    SocketSetOption(FHSocket, IPPROTO_TCP, TCP_NODELAY, 1);
     // Asked quietly: a peer that reset before being adopted must not raise out of the accept
     // and stop the listener; its address just reads "error" and its close follows.
     sockaddr_in sin{};
@@ -164,7 +158,7 @@ void TCustomWSocketServer::DoFdAccept(uint16_t error)
         client->Dup(handle);
     } catch (...) {
         if (client->Handle() != handle)
-            ::close(handle);
+            SocketClose(handle);
         client->NotifyServerClosed();
         throw;
     }

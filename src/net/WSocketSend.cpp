@@ -2,10 +2,7 @@
 // pushes, a write readiness resumes what the network refused.
 #include "net/CustomWSocket.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 
 #include "net/WinSockErrors.h"
@@ -225,8 +222,7 @@ void TCustomWSocket::TryToSend()
             p = rest.data();
             len = static_cast<int32_t>(std::min<size_t>(rest.size(), INT32_MAX));
         }
-        int flags = MSG_NOSIGNAL | (FSendFlags == wsSendUrgent ? MSG_OOB : 0);
-        ssize_t n = ::send(FHSocket, p, static_cast<size_t>(len), flags);
+        int n = SocketSend(FHSocket, reinterpret_cast<const char*>(p), len, FSendFlags == wsSendUrgent);
         if (n > 0) {
             if (e.Block) {
                 e.Block->Remove(static_cast<int32_t>(n));
@@ -252,15 +248,13 @@ void TCustomWSocket::TryToSend()
                 OnSendData(this, static_cast<int>(n));
             if (FHSocket == INVALID_SOCKET || FBufList.empty())
                 return;  // all gone, or the handler closed or aborted the session
-            if (n < len) {
-                FLoop.ArmWrite(FHSocket);
-                return;
-            }
+            // A part taken is not a full buffer everywhere: the next send takes more or says
+            // "would block", which is what asks for the write readiness on every system.
             continue;
         }
         if (n == 0)
             return;
-        int code = WinSockError(errno);
+        int code = SocketLastError();
         if (IsConnectionEnd(code)) {
             // The inner close reports the end with this code, unless it was reported already
             // (a goodbye sent from the close notification) or the object is being destroyed.

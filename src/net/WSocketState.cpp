@@ -2,13 +2,6 @@
 // steps of a readiness notification (see WSocketReceive, WSocketSend, WSocketClose).
 #include "net/CustomWSocket.h"
 
-#include <arpa/inet.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "net/WinSockErrors.h"
 
 TCustomWSocket::TCustomWSocket(TEventLoop& loop) : FLoop(loop)
@@ -66,7 +59,7 @@ void TCustomWSocket::SocketError(const std::string& tag, int code)
     if (code == WSAECONNRESET || code == WSAENOTCONN) {
         if (FHSocket != INVALID_SOCKET) {
             FLoop.AsyncSelect(FHSocket, 0, 0);
-            ::close(FHSocket);
+            SocketClose(FHSocket);
         }
         FHSocket = INVALID_SOCKET;
         DeleteBufferedData();  // nothing can send it any more
@@ -77,9 +70,9 @@ void TCustomWSocket::SocketError(const std::string& tag, int code)
     RaiseException(message);
 }
 
-void TCustomWSocket::SocketErrorFromErrno(const std::string& tag)
+void TCustomWSocket::SocketErrorOfLastCall(const std::string& tag)
 {
-    SocketError(tag, WinSockError(errno));
+    SocketError(tag, SocketLastError());
 }
 
 // --- properties ------------------------------------------------------------------------------
@@ -166,7 +159,7 @@ std::string TCustomWSocket::PeerAddr()
     sockaddr_in sin{};
     socklen_t len = sizeof sin;
     if (getpeername(FHSocket, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
-        SocketErrorFromErrno("GetPeerName");
+        SocketErrorOfLastCall("GetPeerName");
         return "error";
     }
     char text[INET_ADDRSTRLEN];
@@ -180,7 +173,7 @@ std::string TCustomWSocket::PeerPort()
     sockaddr_in sin{};
     socklen_t len = sizeof sin;
     if (getpeername(FHSocket, reinterpret_cast<sockaddr*>(&sin), &len) != 0) {
-        SocketErrorFromErrno("GetPeerPort");
+        SocketErrorOfLastCall("GetPeerPort");
         return "error";
     }
     return std::to_string(ntohs(sin.sin_port));
@@ -189,8 +182,8 @@ std::string TCustomWSocket::PeerPort()
 int TCustomWSocket::RcvdCount()
 {
     int count = 0;
-    if (ioctl(FHSocket, FIONREAD, &count) != 0) {
-        SocketErrorFromErrno("ioctlSocket");
+    if (int code = SocketPendingBytes(FHSocket, count); code != 0) {
+        SocketError("ioctlSocket", code);
         return -1;
     }
     return count;

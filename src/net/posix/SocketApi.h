@@ -117,6 +117,13 @@ inline int SocketSetLinger(TSocket s, bool on, int seconds)
     return ::setsockopt(s, SOL_SOCKET, SO_LINGER, &li, sizeof li);
 }
 
+// A listening port whose old connections wait out TIME_WAIT can be bound again at once (a
+// restart soon after clients were connected); a port another socket listens on is still refused.
+inline void SocketAllowRebind(TSocket s)
+{
+    SocketSetOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
+}
+
 // The failure a socket has recorded (SO_ERROR), as a Windows Sockets number.
 inline int SocketPendingError(TSocket s)
 {

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 using TSocket = SOCKET;
-using in_addr_t = uint32_t;
+using in_addr_t = u_long;  // the type of in_addr::s_addr here
 
 // Once per process, before the first socket call; safe to call again.
 inline void SocketStartup()
@@ -103,6 +103,10 @@ inline int SocketSetLinger(TSocket s, bool on, int seconds)
     li.l_linger = static_cast<u_short>(seconds);
     return ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li), sizeof li);
 }
+
+// Windows binds a listening port again while its old connections wait out TIME_WAIT; its
+// SO_REUSEADDR would instead let another program take a port in use.
+inline void SocketAllowRebind(TSocket) {}
 
 inline int SocketPendingError(TSocket s)
 {

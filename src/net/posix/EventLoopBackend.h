@@ -1,0 +1,50 @@
+#pragma once
+// The event loop's readiness on Linux: epoll, level-triggered, with an eventfd that makes the
+// loop's descriptor readable for posted work and a timerfd for the earliest delayed message.
+#include <atomic>
+#include <functional>
+#include <unordered_map>
+#include <vector>
+
+#include "net/EventLoop.h"
+
+struct TEventLoop::TBackend {
+    struct TRegistration {
+        TEndpoint Endpoint = 0;
+        uint32_t Mask = 0;
+        uint64_t Serial = 0;
+        uint32_t EpollEvents = 0;
+        bool InEpoll = false;
+        bool CloseReported = false;
+        bool Snoozed = false;
+        bool ReadPaused = false;
+    };
+
+    explicit TBackend(TEventLoop& loop);
+    ~TBackend();
+
+    // Waits up to timeoutMs for readiness and queues its messages.
+    void Poll(int timeoutMs);
+    // Before the loop waits again: wake a watching loop for queued work, arm the timer.
+    void RoundEnd();
+    // The registration serial of a socket; 0 when it has none.
+    uint64_t SerialOf(TSocket fd);
+    // A message the loop sent itself (endpoint 0).
+    void LoopMessage(const TMessage& msg);
+
+    TRegistration* Find(int fd);
+    void Modify(int fd, TRegistration& reg, uint32_t events);
+    void Translate(int fd, uint32_t events);
+
+    TEventLoop& Loop;
+    int EpollFd = -1;
+    int WakeFd = -1;   // eventfd: signalled while messages wait in the queue
+    int TimerFd = -1;  // timerfd: armed for the earliest delayed message
+    int64_t TimerArmedFor = -1;
+    bool WakeSignalled = false;
+    bool Watched = false;  // another loop waits on the descriptor: it must be woken for posts
+    std::atomic<bool> QuitRequested{false};
+    uint64_t NextSerial = 1;
+    std::vector<TRegistration> Registrations;  // indexed by descriptor
+    std::unordered_map<int, std::function<void()>> Watchers;
+};

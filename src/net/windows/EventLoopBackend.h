@@ -1,0 +1,43 @@
+#pragma once
+// The event loop's readiness on Windows: Windows Sockets' asynchronous selection posts a window
+// message to a message-only window of the loop's thread for each network event, and re-enables
+// an event only when the call that consumes it is made (recv for read, accept for accept, a send
+// that would block for write). So a read that leaves data gets another message, as the socket
+// layer expects, and nothing is reported twice for the same state.
+#include <unordered_map>
+
+#include "net/EventLoop.h"
+
+struct TEventLoop::TBackend {
+    struct TRegistration {
+        TEndpoint Endpoint = 0;
+        uint32_t Mask = 0;
+        uint64_t Serial = 0;
+        bool CloseReported = false;
+        bool Snoozed = false;
+        bool ReadPaused = false;
+        // An event that came while read or accept was not to be reported; given on resume.
+        bool ReadHeld = false;
+        bool CloseHeld = false;
+        uint32_t CloseError = 0;
+    };
+
+    explicit TBackend(TEventLoop& loop);
+    ~TBackend();
+
+    void Poll(int timeoutMs);
+    void RoundEnd() {}
+    uint64_t SerialOf(TSocket s);
+    void LoopMessage(const TMessage& msg);
+
+    TRegistration* Find(TSocket s);
+    // One network event of the system, as the message for the socket's endpoint.
+    void Translate(UINT message, TSocket s, LPARAM lParam);
+    void Queue(TRegistration& reg, TSocket s, uint32_t events, uint32_t error);
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    TEventLoop& Loop;
+    HWND Window = nullptr;
+    uint64_t NextSerial = 1;
+    std::unordered_map<TSocket, TRegistration> Registrations;
+};

@@ -1,0 +1,234 @@
+// The event loop's readiness on Windows (see EventLoopBackend.h).
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "EventLoopBackend.h"
+
+namespace {
+
+// Messages the loop sends itself (endpoint 0).
+constexpr uint32_t LoopResumeAccept = 1;
+
+// Each registration selects with a message number of its own, taken from its serial: a message
+// still queued for a socket handle that was closed and reused since carries the old number and
+// is dropped, not taken for the new connection's.
+constexpr UINT SelectFirst = WM_APP;
+constexpr UINT SelectCount = 0x4000;  // WM_APP ... 0xBFFF
+constexpr UINT QuitRequest = WM_USER + 0x100;
+
+UINT SelectMessage(uint64_t serial)
+{
+    return SelectFirst + static_cast<UINT>(serial % SelectCount);
+}
+
+const wchar_t WindowClass[] = L"TrelubkiSerwerEventLoop";
+
+}  // namespace
+
+TEventLoop::TBackend::TBackend(TEventLoop& loop) : Loop(loop)
+{
+    SocketStartup();
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = &TBackend::WindowProc;
+    cls.hInstance = instance;
+    cls.lpszClassName = WindowClass;
+    if (!RegisterClassExW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throw std::runtime_error("event loop: the window class cannot be registered (" + std::to_string(GetLastError()) + ")");
+    Window = CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    if (!Window)
+        throw std::runtime_error("event loop: the message window cannot be made (" + std::to_string(GetLastError()) + ")");
+    SetWindowLongPtrW(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+TEventLoop::TBackend::~TBackend()
+{
+    for (auto& [s, reg] : Registrations)
+        WSAAsyncSelect(s, Window, 0, 0);
+    SetWindowLongPtrW(Window, GWLP_USERDATA, 0);
+    DestroyWindow(Window);
+}
+
+TEventLoop::TBackend::TRegistration* TEventLoop::TBackend::Find(TSocket s)
+{
+    auto it = Registrations.find(s);
+    return it == Registrations.end() ? nullptr : &it->second;
+}
+
+uint64_t TEventLoop::TBackend::SerialOf(TSocket s)
+{
+    TRegistration* reg = Find(s);
+    return reg ? reg->Serial : 0;
+}
+
+int TEventLoop::AsyncSelect(TSocket s, TEndpoint endpoint, uint32_t mask)
+{
+    if (s == INVALID_SOCKET)
+        return WSAENOTSOCK;
+    if (mask == 0) {
+        if (Backend->Registrations.erase(s))
+            WSAAsyncSelect(s, Backend->Window, 0, 0);
+        return 0;
+    }
+    // A listening socket reports only connections waiting, as it does on every system.
+    long events = (mask & FD_ACCEPT) ? FD_ACCEPT : static_cast<long>(mask & (FD_READ | FD_WRITE | FD_CLOSE | FD_CONNECT | FD_OOB));
+    TBackend::TRegistration reg;
+    reg.Endpoint = endpoint;
+    reg.Mask = mask;
+    reg.Serial = Backend->NextSerial++;
+    Backend->Registrations[s] = reg;
+    if (WSAAsyncSelect(s, Backend->Window, SelectMessage(reg.Serial), events) != 0) {
+        int code = WSAGetLastError();
+        Backend->Registrations.erase(s);
+        return code;
+    }
+    return 0;
+}
+
+void TEventLoop::ArmWrite(TSocket)
+{
+    // The system reports write by itself once room is free after a send that would block.
+}
+
+void TEventLoop::SnoozeAccept(TSocket s, int delayMs)
+{
+    TBackend::TRegistration* reg = Backend->Find(s);
+    if (!reg || !(reg->Mask & FD_ACCEPT) || reg->Snoozed)
+        return;
+    // A failed accept re-enables the accept event: while snoozed it is held, not reported.
+    reg->Snoozed = true;
+    TMessage msg;
+    msg.Msg = LoopResumeAccept;
+    msg.WParam = static_cast<uintptr_t>(s);
+    msg.Serial = reg->Serial;
+    PostDelayed(0, msg, delayMs);
+}
+
+void TEventLoop::TBackend::LoopMessage(const TMessage& msg)
+{
+    if (msg.Msg != LoopResumeAccept)
+        return;
+    TSocket s = static_cast<TSocket>(msg.WParam);
+    TRegistration* reg = Find(s);
+    if (!reg || reg->Serial != msg.Serial || !reg->Snoozed)
+        return;
+    reg->Snoozed = false;
+    if (!reg->ReadPaused && reg->ReadHeld) {
+        reg->ReadHeld = false;
+        Queue(*reg, s, FD_ACCEPT, 0);
+    }
+}
+
+void TEventLoop::PauseReading(TSocket s, bool paused)
+{
+    TBackend::TRegistration* reg = Backend->Find(s);
+    if (!reg || reg->ReadPaused == paused)
+        return;
+    reg->ReadPaused = paused;
+    if (paused)
+        return;
+    // Nothing is re-enabled until the socket is read (or accepted on): what came meanwhile is
+    // reported now, the read before the close.
+    if (reg->ReadHeld && !reg->Snoozed) {
+        reg->ReadHeld = false;
+        Backend->Queue(*reg, s, (reg->Mask & FD_ACCEPT) ? FD_ACCEPT : FD_READ, 0);
+    }
+    if (reg->CloseHeld) {
+        reg->CloseHeld = false;
+        Backend->Queue(*reg, s, FD_CLOSE, reg->CloseError);
+    }
+}
+
+bool TEventLoop::ReadPaused(TSocket s)
+{
+    TBackend::TRegistration* reg = Backend->Find(s);
+    return reg && reg->ReadPaused;
+}
+
+void TEventLoop::QuitFromAnyThread()
+{
+    PostMessageW(Backend->Window, QuitRequest, 0, 0);
+}
+
+void TEventLoop::TBackend::Queue(TRegistration& reg, TSocket s, uint32_t events, uint32_t error)
+{
+    TMessage msg;
+    msg.Msg = WM_ASYNCSELECT;
+    msg.WParam = static_cast<uintptr_t>(s);
+    msg.LParam = MakeSelectLParam(events, error);
+    msg.Serial = reg.Serial;
+    Loop.Queue.push_back({reg.Endpoint, msg});
+}
+
+void TEventLoop::TBackend::Translate(UINT message, TSocket s, LPARAM lParam)
+{
+    TRegistration* reg = Find(s);
+    if (!reg || SelectMessage(reg->Serial) != message)
+        return;  // forgotten, or meant for an earlier registration of the same handle
+    uint32_t events = WSAGETSELECTEVENT(lParam);
+    uint32_t error = WSAGETSELECTERROR(lParam);
+    if (events & FD_ACCEPT) {
+        if (reg->ReadPaused || reg->Snoozed)
+            reg->ReadHeld = true;
+        else
+            Queue(*reg, s, FD_ACCEPT, error);
+    }
+    if (events & (FD_READ | FD_OOB)) {
+        if (reg->ReadPaused)
+            reg->ReadHeld = true;
+        else
+            Queue(*reg, s, events & (FD_READ | FD_OOB), error);
+    }
+    if (events & (FD_WRITE | FD_CONNECT))
+        Queue(*reg, s, events & (FD_WRITE | FD_CONNECT), error);
+    if ((events & FD_CLOSE) && !reg->CloseReported) {
+        reg->CloseReported = true;
+        if (reg->ReadPaused) {
+            reg->CloseHeld = true;
+            reg->CloseError = error;
+        } else {
+            Queue(*reg, s, FD_CLOSE, error);
+        }
+    }
+}
+
+LRESULT CALLBACK TEventLoop::TBackend::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<TBackend*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self && message >= SelectFirst && message < SelectFirst + SelectCount) {
+        self->Translate(message, static_cast<TSocket>(wParam), lParam);
+        return 0;
+    }
+    if (self && message == QuitRequest) {
+        self->Loop.Quit();
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TEventLoop::TBackend::Poll(int timeoutMs)
+{
+    // Delayed messages wake the loop when they are due.
+    int64_t due = Loop.EarliestDueMs();
+    if (due >= 0) {
+        int64_t untilDue = std::max<int64_t>(due - MonotonicMs(), 0);
+        if (timeoutMs < 0 || untilDue < timeoutMs)
+            timeoutMs = static_cast<int>(std::min<int64_t>(untilDue, INT32_MAX));
+    }
+    MSG m;
+    if (!PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE))
+        MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+    // Everything waiting now: the system's queue of posted messages is limited, and each socket
+    // has at most one message of each event waiting, so this is bounded by the sockets open.
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+        if (m.message == WM_QUIT) {
+            Loop.Quit();
+            continue;
+        }
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+    }
+}
