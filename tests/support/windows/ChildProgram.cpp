@@ -214,6 +214,11 @@ int TChildProgram::Stop(int sig, int timeoutMs)
     return terminated ? -sig : ExitOf(code);
 }
 
+int TChildProgram::StopInOrder(int timeoutMs)
+{
+    return Stop(SIGINT, timeoutMs);
+}
+
 int TChildProgram::Wait()
 {
     if (!FProcess->Process || Pid <= 0)
