@@ -40,25 +40,6 @@ TEST(Wspolne99, VersionsCompareSignedMostSignificantFirst)
     EXPECT_EQ(VersionText({0x00020001, 0x00000007}), "2.01.00.07");
 }
 
-TEST(Wspolne99, InstallLocationCodes)
-{
-    auto where = [](const std::string& p) {
-        return InstallLocationOf(p, "/usr/bin", "/usr/", "/opt", "/home/u/Documents/", "/usr/local/");
-    };
-    EXPECT_EQ(where("/USR/BIN/X").Code, 'S');
-    EXPECT_EQ(where("/USR/BIN/X").RelativePath, "X");
-    EXPECT_EQ(where("/usr/lib/x").Code, 'W');
-    EXPECT_EQ(where("/opt/Welkor/Trelubki/Serwer").Code, 'P');  // a folder given without '/'
-    EXPECT_EQ(where("/opt/Welkor/Trelubki/Serwer").RelativePath, "Welkor/Trelubki/Serwer");
-    TInstallLocation mine = where(std::string("/home/u/Documents/") + ProjectSubFolder + "/Trelubki/Serwer");
-    EXPECT_EQ(mine.Code, 'P');
-    EXPECT_EQ(mine.RelativePath, "Welkor/Trelubki/Serwer");
-    EXPECT_EQ(where("/srv/tools/X").Code, '~');
-    EXPECT_EQ(where("/srv/tools/X").RelativePath, "/srv/tools/X");
-    EXPECT_EQ(WithSlash("/opt"), "/opt/");
-    EXPECT_EQ(Slashes("a\\b\\c"), "a/b/c");
-}
-
 TEST(Wspolne99, HelpFileNamesAndTheirOrder)
 {
     EXPECT_EQ(LanguageAbbreviation("pl_PL.UTF-8"), "PLK");

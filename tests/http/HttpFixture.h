@@ -9,15 +9,25 @@
 #include "support/Loopback.h"
 #include "support/TestPlatform.h"
 
+// The folder is removed after the server has gone: Windows removes no file a reply still reads.
+struct TTempFolder {
+    std::filesystem::path Path;
+    ~TTempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(Path, ignored);
+    }
+};
+
 struct HttpTest : ::testing::Test {
-    std::filesystem::path Dir;
+    TTempFolder Folder{MakeTempDir("tzz-http-")};
+    std::filesystem::path& Dir = Folder.Path;
     THttpServer Server;
     THttpConnection* Last = nullptr;  // the connection of the latest request
     int Disconnects = 0;
 
     void SetUp() override
     {
-        Dir = MakeTempDir("tzz-http-");
         Server.SetAddr("127.0.0.1");
         Server.SetPort("0");
         Server.DocDir = Dir.string();
@@ -29,7 +39,6 @@ struct HttpTest : ::testing::Test {
         };
         Server.Start();
     }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
 
     int Port() { return BoundPort(*Server.WSocketServer()); }
     void File(const std::string& name, const std::string& content)

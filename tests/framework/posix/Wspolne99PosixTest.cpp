@@ -1,5 +1,5 @@
-// The folders and files of a Linux desktop: the documents folder its user-dirs file names, and
-// another program that is not this one.
+// The folders and files of a Linux system: where a program lies, the documents folder the
+// desktop's user-dirs file names, and another program that is not this one.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -7,6 +7,25 @@
 #include <fstream>
 
 #include "framework/Wspolne99.h"
+
+TEST(Wspolne99, InstallLocationCodes)
+{
+    auto where = [](const std::string& p) {
+        return InstallLocationOf(p, "/usr/bin", "/usr/", "/opt", "/home/u/Documents/", "/usr/local/");
+    };
+    EXPECT_EQ(where("/USR/BIN/X").Code, 'S');
+    EXPECT_EQ(where("/USR/BIN/X").RelativePath, "X");
+    EXPECT_EQ(where("/usr/lib/x").Code, 'W');
+    EXPECT_EQ(where("/opt/Welkor/Trelubki/Serwer").Code, 'P');  // a folder given without '/'
+    EXPECT_EQ(where("/opt/Welkor/Trelubki/Serwer").RelativePath, "Welkor/Trelubki/Serwer");
+    TInstallLocation mine = where(std::string("/home/u/Documents/") + ProjectSubFolder + "/Trelubki/Serwer");
+    EXPECT_EQ(mine.Code, 'P');
+    EXPECT_EQ(mine.RelativePath, "Welkor/Trelubki/Serwer");
+    EXPECT_EQ(where("/srv/tools/X").Code, '~');
+    EXPECT_EQ(where("/srv/tools/X").RelativePath, "/srv/tools/X");
+    EXPECT_EQ(WithSlash("/opt"), "/opt/");
+    EXPECT_EQ(Slashes("a\\b\\c"), "a/b/c");
+}
 
 TEST(Wspolne99, AnotherProgramHasNoProductInformation)
 {
