@@ -26,9 +26,6 @@ public:
     // when it did not end in time (it is then killed by the destructor). On Windows, SIGINT is a
     // Ctrl+C and SIGBREAK a Ctrl+Break on its console; any other ends it at once, as -sig.
     int Stop(int sig, int timeoutMs = 5000);
-    // Stop as the system asks a server to end: SIGTERM on Linux, a Ctrl+C on its console on
-    // Windows (where no other request reaches a console program).
-    int StopInOrder(int timeoutMs = 5000);
     // Waits for the end: the exit status, or -signal.
     int Wait();
 

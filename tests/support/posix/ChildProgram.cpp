@@ -102,11 +102,6 @@ int TChildProgram::Stop(int sig, int timeoutMs)
     return ExitOf(status);
 }
 
-int TChildProgram::StopInOrder(int timeoutMs)
-{
-    return Stop(SIGTERM, timeoutMs);
-}
-
 int TChildProgram::Wait()
 {
     if (Pid <= 0)

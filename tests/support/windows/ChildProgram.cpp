@@ -214,11 +214,6 @@ int TChildProgram::Stop(int sig, int timeoutMs)
     return terminated ? -sig : ExitOf(code);
 }
 
-int TChildProgram::StopInOrder(int timeoutMs)
-{
-    return Stop(SIGINT, timeoutMs);
-}
-
 int TChildProgram::Wait()
 {
     if (!FProcess->Process || Pid <= 0)
