@@ -32,6 +32,8 @@ struct TEventLoop::TBackend {
     // A message the loop sent itself (endpoint 0).
     void LoopMessage(const TMessage& msg);
 
+    // The timer set for the earliest delayed message.
+    void ArmTimer();
     TRegistration* Find(int fd);
     void Modify(int fd, TRegistration& reg, uint32_t events);
     void Translate(int fd, uint32_t events);

@@ -234,6 +234,9 @@ void TEventLoop::TBackend::Translate(int fd, uint32_t events)
 
 void TEventLoop::TBackend::Poll(int timeoutMs)
 {
+    // A message delayed before the loop first ran (or by another loop's round) must wake it too.
+    if (timeoutMs != 0)
+        ArmTimer();
     epoll_event events[256];
     int n = epoll_wait(EpollFd, events, 256, timeoutMs);
     for (int i = 0; i < n; ++i) {
@@ -264,6 +267,11 @@ void TEventLoop::TBackend::RoundEnd()
         if (write(WakeFd, &one, sizeof one) == sizeof one)
             WakeSignalled = true;
     }
+    ArmTimer();
+}
+
+void TEventLoop::TBackend::ArmTimer()
+{
     int64_t earliest = Loop.EarliestDueMs();
     if (earliest == TimerArmedFor)
         return;

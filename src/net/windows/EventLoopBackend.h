@@ -16,8 +16,6 @@ struct TEventLoop::TBackend {
         bool CloseReported = false;
         bool Snoozed = false;
         bool ReadPaused = false;
-        // An event that came while read or accept was not to be reported; given on resume.
-        bool ReadHeld = false;
         bool CloseHeld = false;
         uint32_t CloseError = 0;
     };
@@ -34,6 +32,8 @@ struct TEventLoop::TBackend {
     // One network event of the system, as the message for the socket's endpoint.
     void Translate(UINT message, TSocket s, LPARAM lParam);
     void Queue(TRegistration& reg, TSocket s, uint32_t events, uint32_t error);
+    // Read (or accept) reported again after a pause or snooze.
+    void GiveReadBack(TRegistration& reg, TSocket s);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     TEventLoop& Loop;

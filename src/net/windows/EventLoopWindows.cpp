@@ -22,7 +22,9 @@ UINT SelectMessage(uint64_t serial)
     return SelectFirst + static_cast<UINT>(serial % SelectCount);
 }
 
-const wchar_t WindowClass[] = L"TrelubkiSerwerEventLoop";
+// One message-only window per loop, not one per socket: a process may hold only 10,000 window
+// handles by default, fewer than the connections a server may have.
+const wchar_t WindowClass[] = L"XSocketWindowClass";
 
 }  // namespace
 
@@ -97,7 +99,7 @@ void TEventLoop::SnoozeAccept(TSocket s, int delayMs)
     TBackend::TRegistration* reg = Backend->Find(s);
     if (!reg || !(reg->Mask & FD_ACCEPT) || reg->Snoozed)
         return;
-    // A failed accept re-enables the accept event: while snoozed it is held, not reported.
+    // A failed accept re-enables the accept event: while snoozed it is not reported.
     reg->Snoozed = true;
     TMessage msg;
     msg.Msg = LoopResumeAccept;
@@ -115,10 +117,26 @@ void TEventLoop::TBackend::LoopMessage(const TMessage& msg)
     if (!reg || reg->Serial != msg.Serial || !reg->Snoozed)
         return;
     reg->Snoozed = false;
-    if (!reg->ReadPaused && reg->ReadHeld) {
-        reg->ReadHeld = false;
-        Queue(*reg, s, FD_ACCEPT, 0);
+    if (!reg->ReadPaused)
+        GiveReadBack(*reg, s);
+}
+
+void TEventLoop::TBackend::GiveReadBack(TRegistration& reg, TSocket s)
+{
+    // The system reports read or accept again only after the call that takes it: one delivered
+    // while the socket did not want it (paused, snoozed) is not repeated. A read costs nothing
+    // when nothing waits; an accept is offered only when a connection waits, since a failed one
+    // is an error of the listener.
+    if (!(reg.Mask & FD_ACCEPT)) {
+        Queue(reg, s, FD_READ, 0);
+        return;
     }
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval now{};
+    if (select(0, &readable, nullptr, nullptr, &now) == 1)
+        Queue(reg, s, FD_ACCEPT, 0);
 }
 
 void TEventLoop::PauseReading(TSocket s, bool paused)
@@ -129,12 +147,9 @@ void TEventLoop::PauseReading(TSocket s, bool paused)
     reg->ReadPaused = paused;
     if (paused)
         return;
-    // Nothing is re-enabled until the socket is read (or accepted on): what came meanwhile is
-    // reported now, the read before the close.
-    if (reg->ReadHeld && !reg->Snoozed) {
-        reg->ReadHeld = false;
-        Backend->Queue(*reg, s, (reg->Mask & FD_ACCEPT) ? FD_ACCEPT : FD_READ, 0);
-    }
+    // What came meanwhile is reported now, the read before the close.
+    if (!reg->Snoozed)
+        Backend->GiveReadBack(*reg, s);
     if (reg->CloseHeld) {
         reg->CloseHeld = false;
         Backend->Queue(*reg, s, FD_CLOSE, reg->CloseError);
@@ -169,18 +184,11 @@ void TEventLoop::TBackend::Translate(UINT message, TSocket s, LPARAM lParam)
         return;  // forgotten, or meant for an earlier registration of the same handle
     uint32_t events = WSAGETSELECTEVENT(lParam);
     uint32_t error = WSAGETSELECTERROR(lParam);
-    if (events & FD_ACCEPT) {
-        if (reg->ReadPaused || reg->Snoozed)
-            reg->ReadHeld = true;
-        else
-            Queue(*reg, s, FD_ACCEPT, error);
-    }
-    if (events & (FD_READ | FD_OOB)) {
-        if (reg->ReadPaused)
-            reg->ReadHeld = true;
-        else
-            Queue(*reg, s, events & (FD_READ | FD_OOB), error);
-    }
+    // A read or accept that comes while not wanted is given back on resume.
+    if ((events & FD_ACCEPT) && !reg->ReadPaused && !reg->Snoozed)
+        Queue(*reg, s, FD_ACCEPT, error);
+    if ((events & (FD_READ | FD_OOB)) && !reg->ReadPaused)
+        Queue(*reg, s, events & (FD_READ | FD_OOB), error);
     if (events & (FD_WRITE | FD_CONNECT))
         Queue(*reg, s, events & (FD_WRITE | FD_CONNECT), error);
     if ((events & FD_CLOSE) && !reg->CloseReported) {
