@@ -180,6 +180,29 @@ void TPeer::ShutdownWrite()
     SocketShutdown(FSocket, 1);
 }
 
+bool SystemReportsResets()
+{
+    static const bool reported = [] {
+        TSocket listener = SocketOpen(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+        ::listen(listener, 1);
+        TPeer peer(BoundPort(listener));
+        TSocket accepted = WaitReadable(listener, 2000) ? SocketAccept(listener) : INVALID_SOCKET;
+        peer.Reset();
+        char byte;
+        bool resetSeen = accepted != INVALID_SOCKET && WaitReadable(accepted, 2000) &&
+                         SocketRecv(accepted, &byte, 1) < 0 && SocketLastError() == WSAECONNRESET;
+        if (accepted != INVALID_SOCKET)
+            SocketClose(accepted);
+        SocketClose(listener);
+        return resetSeen;
+    }();
+    return reported;
+}
+
 std::string Hex(ByteView bytes)
 {
     std::string out;

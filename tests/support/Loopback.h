@@ -56,3 +56,8 @@ private:
 };
 
 std::string Hex(ByteView bytes);
+
+// Whether this system tells a connection's reset from its orderly end (WSAECONNRESET on the
+// other side). Linux and Windows do; Wine 8 reports a reset as an orderly close, so a test of
+// the reset's error code cannot pass there.
+bool SystemReportsResets();
