@@ -1,11 +1,5 @@
 #include "app/HeadlessLog.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -86,86 +80,7 @@ std::string ShowLogEntry(ByteView entry)
     return out;
 }
 
-THeadlessLog::THeadlessLog(TEventLoop& loop, int fd) : FLoop(loop), FFd(fd), FAnsi(isatty(fd) == 1)
+std::string DroppedEntriesLine(size_t dropped)
 {
-    // A pipe or socket whose reader stalls must not block the servers: write without waiting.
-    struct stat st{};
-    if (fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    FLoop.OnRoundEnd = [this] { Flush(); };
-}
-
-THeadlessLog::~THeadlessLog()
-{
-    FLoop.OnRoundEnd = nullptr;
-    if (FWaitingForRoom)
-        FLoop.Unwatch(FFd);
-    // Last chance for what is pending: wait for the reader, but not for ever.
-    int64_t end = MonotonicMs() + 2000;
-    while (WriteOut()) {
-        int64_t left = end - MonotonicMs();
-        pollfd p{FFd, POLLOUT, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-            break;
-    }
-}
-
-void THeadlessLog::SetColour(TLogColour colour)
-{
-    FColour = colour;
-}
-
-void THeadlessLog::Append(ByteView line)
-{
-    if (FPending.size() > MaxPending) {
-        ++FDropped;
-        return;
-    }
-    if (FAnsi)
-        FPending += FColour == clRed ? "\x1b[31m" : FColour == clBlue ? "\x1b[34m" : "\x1b[0m";
-    AppendShownLogEntry(FPending, line);
-    if (FAnsi)
-        FPending += "\x1b[0m";
-    FPending += '\n';
-}
-
-bool THeadlessLog::WriteOut()
-{
-    size_t done = 0;
-    bool wouldBlock = false;
-    while (done < FPending.size()) {
-        ssize_t n = ::write(FFd, FPending.data() + done, FPending.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            wouldBlock = true;  // the rest waits for room
-            break;
-        } else {
-            done = FPending.size();  // the reader is gone: nobody will read this
-            break;
-        }
-    }
-    FPending.erase(0, done);
-    if (FPending.empty() && FDropped > 0) {
-        FPending = "(" + std::to_string(FDropped) + " log entries dropped: standard output was not being read)\n";
-        FDropped = 0;
-        return WriteOut();
-    }
-    return wouldBlock;
-}
-
-void THeadlessLog::Flush()
-{
-    if (FPending.empty() || FWaitingForRoom)
-        return;
-    if (WriteOut()) {
-        FWaitingForRoom = true;
-        FLoop.WatchWritable(FFd, [this] {
-            FLoop.Unwatch(FFd);
-            FWaitingForRoom = false;
-            Flush();
-        });
-    }
+    return "(" + std::to_string(dropped) + " log entries dropped: standard output was not being read)\n";
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The activity log without a window: each entry becomes one UTF-8 line on a descriptor
 // (standard output), a CR inside an entry a line break. What a loop round produced is written in
-// one go at the end of the round.
+// one go at the end of the round. Colours when the output is a terminal or console. How the
+// lines are written is the system's: app/posix (non-blocking writes the loop waits on) and
+// app/windows (a writer thread: console, file and pipe writes block there).
 #include <cstddef>
+#include <memory>
 #include <string_view>
 
 #include "core/ActivityLog.h"
@@ -15,26 +18,29 @@ public:
     // never wait for the reader.
     static constexpr size_t MaxPending = 4 * 1024 * 1024;
 
+    // fd: standard output by default (on Windows a C runtime descriptor, whose handle is used).
     explicit THeadlessLog(TEventLoop& loop, int fd = 1);
+    // Writes what is still pending, waiting for the reader 2 s at most.
     ~THeadlessLog() override;
 
     void Append(ByteView line) override;
-    void SetColour(TLogColour colour) override;
-    // Writes what is pending without waiting; the rest follows when the descriptor is writable.
+    void SetColour(TLogColour colour) override { FColour = colour; }
+    // Writes what is pending without waiting; the rest follows when the output takes it.
     void Flush();
-    size_t Dropped() const { return FDropped; }
+    // Entries dropped and not yet reported by the "dropped" line.
+    size_t Dropped() const;
 
 private:
-    bool WriteOut();  // true when the descriptor has no room for the rest
+    struct TOutput;  // the system's side
 
-    TEventLoop& FLoop;
-    int FFd;
-    bool FAnsi;
-    bool FWaitingForRoom = false;
     TLogColour FColour = clBlue;
-    std::string FPending;
-    size_t FDropped = 0;
+    // Shared: on Windows the writer thread holds it too, and may outlive the log when the reader
+    // never takes the rest.
+    std::shared_ptr<TOutput> FOutput;
 };
+
+// The line that says how many entries were dropped.
+std::string DroppedEntriesLine(size_t dropped);
 
 // The UTF-8 text shown for a log entry: code page 1250 decoded, CR as a line break followed by
 // LogContinuation, other bytes below 32 as "{XX}" (so a zero byte or an LF never cuts a line).

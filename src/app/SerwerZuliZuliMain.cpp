@@ -17,7 +17,7 @@
 #include <iostream>
 #include <vector>
 
-#include "app/StopSignals.h"
+#include "app/posix/StopSignals.h"
 #include "core/Random.h"
 #include "core/Znaki.h"
 
@@ -154,8 +154,9 @@ std::string Env(const char* name)
 
 }  // namespace
 
-std::optional<int> RunWindow(int argc, char** argv, const TCommandLine& options, int stopFd)
+std::optional<int> RunWindow(int argc, char** argv, const TCommandLine& options)
 {
+    const int stopFd = StopSignalsDescriptor();
     // The toolkit aborts the process when the display it wants cannot be reached. Offered the
     // off-screen platform as its last choice, it falls back to that instead, which tells us.
     std::string asked = Env("QT_QPA_PLATFORM");

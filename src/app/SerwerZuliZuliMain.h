@@ -50,5 +50,6 @@ QIcon ProgramIcon();
 
 // Runs the program with its window; returns the exit status, or nothing (having said why on
 // stderr) when no display can be reached, for the caller to run headless. SIGINT and SIGTERM,
-// blocked before any thread starts, arrive on stopFd and close the window.
-std::optional<int> RunWindow(int argc, char** argv, const TCommandLine& options, int stopFd);
+// blocked by PrepareProcess before any thread starts, arrive on its descriptor and close the
+// window.
+std::optional<int> RunWindow(int argc, char** argv, const TCommandLine& options);

@@ -1,51 +1,16 @@
 // The program itself, headless, driven by real clients.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "app/ProgramFixture.h"
 #include "core/Znaki.h"
 #include "net/WSocket.h"
-#include "support/ChildProgram.h"
 #include "support/ZzPeer.h"
-
-namespace {
-
-// A configuration folder of the tests' own, never the user's.
-const std::string& ConfigDir()
-{
-    static const std::string dir = [] {
-        char tmpl[] = "/tmp/tzz-program-XXXXXX";
-        return std::string(mkdtemp(tmpl));
-    }();
-    return dir;
-}
-
-// The program with a configuration folder of the tests' own.
-struct TProgram : TChildProgram {
-    explicit TProgram(const std::vector<std::string>& args)
-        : TChildProgram(TZZ_PROGRAM, args, {{"XDG_CONFIG_HOME", ConfigDir()}})
-    {
-    }
-};
-
-bool Connected(TZzPeer& peer, int port)
-{
-    for (int i = 0; i < 100; ++i) {
-        if (peer.Connect(port))
-            return true;
-        usleep(20000);
-    }
-    return false;
-}
-
-}  // namespace
 
 TEST(Program, GreetsLogsInRelaysAndStopsInOrder)
 {
@@ -81,7 +46,7 @@ TEST(Program, GreetsLogsInRelaysAndStopsInOrder)
     EXPECT_NE(program.Stdout.find("5>użytkownik zmienił status na 2 \"{02}{00}{00}{00}hej\" (paczka o długości 7)\n"),
               std::string::npos);
 
-    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stop(StopRequest), 0);
     EXPECT_TRUE(five.WaitClosed());
     EXPECT_TRUE(third.WaitClosed());
     EXPECT_EQ(program.Stderr, "");
@@ -96,7 +61,7 @@ TEST(Program, MessengerPortInUseIsReportedOnStderrAndTheProgramStaysUp)
     int port = BoundPort(holder);
     TProgram program({"--headless", "--messenger-port", std::to_string(port)});
     ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
-    usleep(50000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     program.Pull();
     EXPECT_NE(program.Stderr.find("could not be opened: Error 10048 in function Bind"), std::string::npos);
     EXPECT_EQ(program.Stop(SIGINT), 0);
@@ -135,7 +100,7 @@ TEST(Program, HttpTimeoutEndsASilentConnection)
     ASSERT_TRUE(program.WaitFor("nowe połączenie\n"));
     EXPECT_TRUE(peer.WaitClosed(4000));
     EXPECT_TRUE(program.WaitFor("nowe połączenie\nrozłączenie\n"));
-    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stop(StopRequest), 0);
 }
 
 TEST(Program, LoginTimeoutClosesWhoDoesNotLogInAndKeepsWhoDid)
@@ -155,7 +120,7 @@ TEST(Program, LoginTimeoutClosesWhoDoesNotLogInAndKeepsWhoDid)
     five.SendPacket(cpSendMessage, U32(5) + U32(1) + U32(0) + ByteString("me\0", 3));
     EXPECT_EQ(BytesToUInt32(five.ReadPacket().Payload), ackRelayed);
     EXPECT_EQ(five.ReadPacket().Type, spMessage);
-    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stop(StopRequest), 0);
     EXPECT_EQ(program.Stderr, "");
 }
 
@@ -217,7 +182,7 @@ TEST(Program, ClientsCannotForgeLogEntries)
     EXPECT_NE(program.Stdout.find("\"{02}{00}{00}{00}opis{0D}7>ciągle jestem\""), std::string::npos);
     for (const std::string& line : lines)
         EXPECT_LE(line.size(), 16 * 1024 + 4u);
-    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stop(StopRequest), 0);
 }
 
 TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
@@ -239,7 +204,25 @@ TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
     TZzPeer client;
     ASSERT_TRUE(Connected(client, port));  // the messenger server opened all the same
     EXPECT_TRUE(client.Login(3));
-    EXPECT_EQ(program.Stop(SIGTERM), 0);
+    EXPECT_EQ(program.Stop(StopRequest), 0);
+}
+
+TEST(Program, DocumentFolderNamedWithPolishLettersIsServed)
+{
+    std::filesystem::path folder = PathOf(ConfigDir() + "/źródła www");
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "a.txt") << "hej";
+    int http = FreePort();
+    TProgram program({"--headless", "--messenger-port", std::to_string(FreePort()), "--http-port", std::to_string(http),
+                      "--doc-dir", ConfigDir() + "/źródła www"});
+    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
+    TPeer peer;
+    ASSERT_TRUE(peer.Connect(http));
+    peer.Send("HEAD /a.txt HTTP/1.0\r\n\r\n");
+    std::string reply = peer.ReadFor(300);
+    EXPECT_EQ(reply.substr(0, 17), "HTTP/1.0 200 OK\r\n") << reply;
+    EXPECT_NE(reply.find("Content-Length: 3\r\n"), std::string::npos) << reply;
+    EXPECT_EQ(program.Stop(StopRequest), 0);
 }
 
 TEST(Program, BootstrapRequestCarriesTheAnnouncedAddress)
@@ -254,26 +237,5 @@ TEST(Program, BootstrapRequestCarriesTheAnnouncedAddress)
     EXPECT_EQ(peer.ReadFor(300), "Content-Type: text/data\r\n\r\n0 0 192.168.1.5:8074 192.168.1.5");
     peer.Close();
     ASSERT_TRUE(program.WaitFor("nowe połączenie\nget /appsvc/appmsg4.asp\nrozłączenie\n"));
-    EXPECT_EQ(program.Stop(SIGTERM), 0);
-}
-
-TEST(Program, StoredAddressIsAnnouncedAndAnEmptyOneStaysEmpty)
-{
-    std::string folder = ConfigDir() + "/Welkor/Trelubki";
-    std::filesystem::create_directories(folder);
-    int http = FreePort();
-    auto ask = [&](const std::string& stored) {
-        std::ofstream(folder + "/Serwer.ini") << "[ustawienia]\nadres=" << stored << "\n";
-        TProgram program({"--headless", "--messenger-port", std::to_string(FreePort()), "--http-port", std::to_string(http)});
-        EXPECT_TRUE(program.WaitFor("prawym klawiszem.\n"));
-        TPeer peer;
-        EXPECT_TRUE(peer.Connect(http));
-        peer.Send("GET / HTTP/1.0\r\n\r\n");
-        std::string reply = peer.ReadFor(300);
-        EXPECT_EQ(program.Stop(SIGTERM), 0);
-        return reply;
-    };
-    EXPECT_EQ(ask("żółw.lan"), "Content-Type: text/data\r\n\r\n0 0 \xBF\xF3\xB3w.lan:8074 \xBF\xF3\xB3w.lan");
-    EXPECT_EQ(ask(""), "Content-Type: text/data\r\n\r\n0 0 :8074 ");
-    std::filesystem::remove(folder + "/Serwer.ini");
+    EXPECT_EQ(program.Stop(StopRequest), 0);
 }

@@ -1,19 +1,14 @@
 #pragma once
 // SIGINT and SIGTERM reach the program as a readable descriptor, never as work done inside a
-// signal handler: blocked here, read from the descriptor by the loop that waits for them.
+// signal handler: PrepareProcess blocks them (before any thread starts, so that no thread can
+// take them and end the process on the spot) and makes the descriptor; whatever loop waits for
+// them reads it.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-inline int StopSignalsDescriptor()
-{
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stop, nullptr);
-    return signalfd(-1, &stop, SFD_NONBLOCK | SFD_CLOEXEC);
-}
+// The process's descriptor of the stop signals; -1 before PrepareProcess.
+int StopSignalsDescriptor();
 
 // Takes every waiting signal off the descriptor; true when there was one.
 inline bool TakeStopSignals(int fd)
