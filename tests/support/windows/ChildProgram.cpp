@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "SocketApi.h"
-#include "Utf16.h"
+#include "core/windows/WideText.h"
 #include "net/EventLoop.h"
 
 struct TChildProgram::TProcess {
@@ -60,10 +60,10 @@ std::wstring EnvironmentBlock(const std::map<std::string, std::string>& env, con
                       entries.end());
     };
     for (const std::string& name : unset)
-        remove(Utf16(name));
+        remove(WideOf(name));
     for (const auto& [name, value] : env) {
-        remove(Utf16(name));
-        entries.push_back(Utf16(name) + L"=" + Utf16(value));
+        remove(WideOf(name));
+        entries.push_back(WideOf(name) + L"=" + WideOf(value));
     }
     std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
         return CompareStringOrdinal(NameOf(a).c_str(), -1, NameOf(b).c_str(), -1, TRUE) == CSTR_LESS_THAN;
@@ -131,9 +131,9 @@ TChildProgram::TChildProgram(const std::string& program, const std::vector<std::
     SetHandleInformation(FProcess->Err, HANDLE_FLAG_INHERIT, 0);
     HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
-    std::wstring commandLine = Quoted(Utf16(program));
+    std::wstring commandLine = Quoted(WideOf(program));
     for (const std::string& a : args)
-        commandLine += L" " + Quoted(Utf16(a));
+        commandLine += L" " + Quoted(WideOf(a));
     std::wstring environment = EnvironmentBlock(env, unset);
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -145,7 +145,7 @@ TChildProgram::TChildProgram(const std::string& program, const std::vector<std::
     PROCESS_INFORMATION pi{};
     // A console of its own (hidden), as a user's console window would be: a Ctrl+C or Ctrl+Break
     // on it reaches the program and nobody else.
-    if (CreateProcessW(Utf16(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+    if (CreateProcessW(WideOf(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_CONSOLE, environment.data(), nullptr, &si, &pi)) {
         FProcess->Process = pi.hProcess;
         CloseHandle(pi.hThread);

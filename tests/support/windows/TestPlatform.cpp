@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "Utf16.h"
+#include "core/windows/WideText.h"
 
 std::string MakeTempDir(const std::string& prefix)
 {
@@ -19,10 +19,10 @@ std::string MakeTempDir(const std::string& prefix)
         throw std::runtime_error("no temporary folder");
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::wstring path = std::wstring(temp, n) + Utf16(prefix) + std::to_wstring(GetCurrentProcessId()) + L"-" +
+        std::wstring path = std::wstring(temp, n) + WideOf(prefix) + std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(GetTickCount() % 100000) + L"-" + std::to_wstring(serial++);
         if (CreateDirectoryW(path.c_str(), nullptr))
-            return Utf8(path);
+            return Utf8Of(path);
         if (GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }
@@ -32,18 +32,18 @@ std::string MakeTempDir(const std::string& prefix)
 // Through the C runtime, so that its copy (getenv) and the process's own both change.
 void SetEnv(const std::string& name, const std::string& value)
 {
-    _wputenv_s(Utf16(name).c_str(), Utf16(value).c_str());
+    _wputenv_s(WideOf(name).c_str(), WideOf(value).c_str());
 }
 
 void UnsetEnv(const std::string& name)
 {
-    _wputenv_s(Utf16(name).c_str(), L"");
+    _wputenv_s(WideOf(name).c_str(), L"");
 }
 
 std::optional<std::string> GetEnv(const std::string& name)
 {
-    const wchar_t* v = _wgetenv(Utf16(name).c_str());
-    return v ? std::optional<std::string>(Utf8(v)) : std::nullopt;
+    const wchar_t* v = _wgetenv(WideOf(name).c_str());
+    return v ? std::optional<std::string>(Utf8Of(v)) : std::nullopt;
 }
 
 void SleepMs(int ms)
@@ -141,7 +141,7 @@ size_t OpenHandles()
 // An open that shares nothing fails while any handle to the file is open.
 bool FileIsOpen(const std::string& path)
 {
-    HANDLE h = CreateFileW(Utf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(WideOf(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION;
     CloseHandle(h);
