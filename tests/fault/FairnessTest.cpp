@@ -2,10 +2,6 @@
 // of other clients keeps chatting in milliseconds and a new connection is greeted at once.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +14,7 @@
 #include "http/HttpSrv.h"
 #include "messenger/ZzSerwer.h"
 #include "protocol/CommandHandler.h"
+#include "support/TestPlatform.h"
 #include "support/ZzPeer.h"
 
 namespace {
@@ -41,9 +38,9 @@ public:
 // stopped, or for at most a few seconds, so that a loop held by it is released in the end.
 class TFlooder {
 public:
-    TFlooder(int fd, ByteString block) : FFd(fd), FBlock(std::move(block))
+    // The peer's socket is not blocking; the test thread leaves it to the flooder.
+    TFlooder(TPeer& peer, ByteString block) : FPeer(peer), FBlock(std::move(block))
     {
-        fcntl(FFd, F_SETFL, fcntl(FFd, F_GETFL) | O_NONBLOCK);
         FThread = std::thread([this] { Run(); });
     }
     ~TFlooder() { Stop(); }
@@ -62,23 +59,21 @@ private:
         size_t offset = 0;
         char sink[65536];
         while (!FStop && MsSince(t0) < 4000) {
-            ssize_t n = ::send(FFd, FBlock.data() + offset, FBlock.size() - offset, MSG_NOSIGNAL);
+            int n = FPeer.SendNow(FBlock.data() + offset, FBlock.size() - offset);
             if (n > 0) {
                 FSent += static_cast<size_t>(n);
                 offset = (offset + static_cast<size_t>(n)) % FBlock.size();
             }
-            while (::recv(FFd, sink, sizeof sink, 0) > 0) {
+            while (FPeer.ReceiveNow(sink, sizeof sink) > 0) {
             }
-            if (n < 0 && errno != EAGAIN)
+            if (n < 0)
                 return;
-            if (n < 0) {
-                pollfd p{FFd, POLLOUT, 0};
-                poll(&p, 1, 5);
-            }
+            if (n == 0)
+                WaitWritable(FPeer.Handle(), 5);
         }
     }
 
-    int FFd;
+    TPeer& FPeer;
     ByteString FBlock;
     std::atomic<bool> FStop{false};
     std::atomic<size_t> FSent{0};
@@ -95,8 +90,7 @@ struct FairnessTest : ::testing::Test {
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/tzz-fair-XXXXXX";
-        Dir = mkdtemp(tmpl);
+        Dir = MakeTempDir("tzz-fair-");
         std::ofstream(Dir / "index.html") << "<p>hello</p>";
         Http.DocDir = Dir.string();
         Handler.Bind();
@@ -184,7 +178,7 @@ TEST_F(FairnessTest, HttpClientStreamingLinesAfterItsGet)
     ByteString junk;
     while (junk.size() < 64 * 1024)
         junk += "junk junk junk\n";
-    TFlooder flood(http.Fd(), junk);
+    TFlooder flood(http, junk);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the backlog build up
     ASSERT_TRUE(RunUntil([&] { return Http.ClientCount() == 1; }));
     TFigures f = Measure(five, seven, 7, [&] { return Http.WSocketServer()->Client(0); });
@@ -204,7 +198,7 @@ TEST_F(FairnessTest, LoggedInClientStreamingPackets)
     while (pings.size() < 64 * 1024)
         pings += TZzPeer::Frame(cpPing, {});
     size_t logBefore = Log.Lines;
-    TFlooder flood(loud.Fd(), pings);
+    TFlooder flood(loud, pings);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the backlog build up
     TFigures f = Measure(five, seven, 7, [&] { return Serwer.Client(2); });
     RunFor(300);  // the flooder is served too, a turn at a time
@@ -238,7 +232,7 @@ TEST_F(FairnessTest, StatusChangesStreamedToManyUsers)
         mostInOneRound = std::max(mostInOneRound, total.QueuedEver() - lastQueued);
         lastQueued = total.QueuedEver();
     };
-    TFlooder flood(loud.Fd(), statuses);
+    TFlooder flood(loud, statuses);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     TFigures f = Measure(five, seven, 7, [&] { return Serwer.Client(2); });
     size_t sent = flood.Sent();

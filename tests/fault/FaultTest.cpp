@@ -1,25 +1,12 @@
 // Broken clients, floods and resets: the server keeps serving the well-behaved ones, keeps its
 // memory and descriptors, and never stops.
-#include <dirent.h>
-#include <malloc.h>
-
 #include <random>
 
 #include "http/HttpSrv.h"
 #include "protocol/ProtocolFixture.h"
+#include "support/TestPlatform.h"
 
 namespace {
-
-size_t OpenDescriptors()
-{
-    size_t n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
-        closedir(d);
-    }
-    return n;
-}
 
 // Every packet a well-behaved client may receive: known type, sound layout.
 bool WellFormed(const TPacket& p)
@@ -188,16 +175,16 @@ TEST_F(ProtocolTest, ThousandsOfConnectionsLeaveNothingBehind)
         }, 20000);
     };
     cycle(300);  // warm-up: allocator pools, the loop's tables
-    size_t fds = OpenDescriptors();
-    size_t heap = mallinfo2().uordblks;
+    size_t fds = OpenHandles();
+    size_t heap = HeapInUse();
     cycle(3000);
     EXPECT_EQ(Serwer.ClientCount(), 0);
-    EXPECT_EQ(OpenDescriptors(), fds);
+    EXPECT_EQ(OpenHandles(), fds);
     // The log in memory grows by design; what it holds is not the server's.
     size_t logBytes = Log.Lines.capacity() * sizeof(ByteString);
     for (auto& l : Log.Lines)
         logBytes += l.capacity() + sizeof l;
-    EXPECT_LT(mallinfo2().uordblks, heap + logBytes + 256 * 1024);
+    EXPECT_LT(HeapInUse(), heap + logBytes + 256 * 1024);
 }
 
 TEST(HttpFault, EndlessHeaderLineIsDroppedAtTheLimit)

@@ -1,25 +1,33 @@
 #pragma once
 // An HTTP server on a free loopback port with a document directory of its own.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "http/HttpSrv.h"
 #include "support/Loopback.h"
+#include "support/TestPlatform.h"
+
+// The folder is removed after the server has gone: Windows removes no file a reply still reads.
+struct TTempFolder {
+    std::filesystem::path Path;
+    ~TTempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(Path, ignored);
+    }
+};
 
 struct HttpTest : ::testing::Test {
-    std::filesystem::path Dir;
+    TTempFolder Folder{MakeTempDir("tzz-http-")};
+    std::filesystem::path& Dir = Folder.Path;
     THttpServer Server;
     THttpConnection* Last = nullptr;  // the connection of the latest request
     int Disconnects = 0;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/tzz-http-XXXXXX";
-        Dir = mkdtemp(tmpl);
         Server.SetAddr("127.0.0.1");
         Server.SetPort("0");
         Server.DocDir = Dir.string();
@@ -31,7 +39,6 @@ struct HttpTest : ::testing::Test {
         };
         Server.Start();
     }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
 
     int Port() { return BoundPort(*Server.WSocketServer()); }
     void File(const std::string& name, const std::string& content)

@@ -1,24 +1,7 @@
 #include "http/HttpFixture.h"
 
-#include <utime.h>
-
+#include <chrono>
 #include <limits>
-
-namespace {
-
-// Whether this process holds the file open (the server runs in it).
-bool FileIsOpen(const std::filesystem::path& file)
-{
-    auto real = std::filesystem::canonical(file);
-    for (auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        if (std::filesystem::read_symlink(fd.path(), ec) == real && !ec)
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 TEST_F(HttpTest, RequestLineIsParsedAsReceived)
 {
@@ -239,41 +222,10 @@ TEST_F(HttpTest, HeadHoldsNoFileOnceItsHeaderIsQueued)
     TPeer peer(Port());
     ASSERT_TRUE(RunUntil([&] { return Last != nullptr; }));
     std::vector<bool> openWhileSending;
-    Last->OnSendData = [&](TCustomWSocket*, int) { openWhileSending.push_back(FileIsOpen(Dir / "h.txt")); };
+    Last->OnSendData = [&](TCustomWSocket*, int) { openWhileSending.push_back(FileIsOpen((Dir / "h.txt").string())); };
     EXPECT_EQ(Exchange(peer, "HEAD /h.txt HTTP/1.0\r\n\r\n"), Block("text/plain", 4, "h.txt"));
     EXPECT_EQ(openWhileSending, std::vector<bool>{false});
-    EXPECT_FALSE(FileIsOpen(Dir / "h.txt"));
-}
-
-TEST_F(HttpTest, LinksAreServedOnlyWhereTheyLeadInsideTheDocumentFolder)
-{
-    char tmpl[] = "/tmp/tzz-outside-XXXXXX";
-    std::filesystem::path outside = mkdtemp(tmpl);
-    std::ofstream(outside / "secret.txt") << "secret";
-    std::filesystem::create_directories(outside / "folder");
-    std::ofstream(outside / "folder" / "index.html") << "<p>outside</p>";
-    File("inside.txt", "inside");
-    File("sub/page.html", "<p>");
-    std::filesystem::create_symlink(outside / "secret.txt", Dir / "secret.txt");
-    std::filesystem::create_symlink("../" + outside.filename().string() + "/secret.txt", Dir / "relative.txt");
-    std::filesystem::create_directory_symlink(outside / "folder", Dir / "folder");
-    std::filesystem::create_symlink(Dir / "inside.txt", Dir / "alias.txt");
-    std::filesystem::create_directory_symlink("sub", Dir / "subalias");
-
-    EXPECT_EQ(Head("/secret.txt"), NotFound("HTTP/1.0", "/secret.txt"));
-    EXPECT_EQ(Head("/relative.txt"), NotFound("HTTP/1.0", "/relative.txt"));
-    EXPECT_EQ(Head("/folder/index.html"), NotFound("HTTP/1.0", "/folder/index.html"));
-    EXPECT_EQ(Head("/folder/"), NotFound("HTTP/1.0", "/folder/"));
-    EXPECT_EQ(Head("/alias.txt"), Block("text/plain", 6, "inside.txt"));
-    EXPECT_EQ(Head("/subalias/page.html"), Block("text/html", 3, "sub/page.html"));
-    EXPECT_EQ(Head("/subalias/"), NotFound("HTTP/1.0", "/subalias/"));
-
-    // The document folder itself may be reached through a link.
-    std::filesystem::create_directory_symlink(Dir, outside / "www");
-    Server.DocDir = (outside / "www").string();
-    EXPECT_EQ(Head("/alias.txt"), Block("text/plain", 6, "inside.txt"));
-    EXPECT_EQ(Head("/secret.txt"), NotFound("HTTP/1.0", "/secret.txt"));
-    std::filesystem::remove_all(outside);
+    EXPECT_FALSE(FileIsOpen((Dir / "h.txt").string()));
 }
 
 TEST_F(HttpTest, NamesThatAFileSystemReadsOtherwiseGetTheNotFoundReply)
@@ -311,8 +263,9 @@ TEST_F(HttpTest, AnEmptyDocumentFolderServesNothing)
 TEST_F(HttpTest, AFileOfTheFirstSecondOf1970KeepsItsDate)
 {
     File("epoch.txt", "e");
-    utimbuf times{0, 0};
-    ASSERT_EQ(utime((Dir / "epoch.txt").c_str(), &times), 0);
+    std::error_code error;
+    std::filesystem::last_write_time(Dir / "epoch.txt", std::chrono::file_clock::from_sys(std::chrono::sys_seconds{}), error);
+    ASSERT_FALSE(error) << error.message();
     EXPECT_EQ(FileDateOf((Dir / "epoch.txt").string()), std::optional<time_t>(0));
     EXPECT_EQ(Head("/epoch.txt"), "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1\r\n"
                                   "Last-Modified: Thu, 01 Jan 1970 00:00:00 GMT\r\n\r\n");

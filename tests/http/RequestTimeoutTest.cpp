@@ -82,8 +82,8 @@ TEST_F(HttpTest, ADocumentThatKeepsMovingIsNotCut)
     ASSERT_TRUE(RunUntil([&] { return Last != nullptr; }));
     // Small buffers on both sides, so that the transfer goes at the reader's pace.
     int small = 4096;
-    setsockopt(peer.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    setsockopt(Last->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    peer.SetReceiveBuffer(small);
+    SocketSetOption(Last->Handle(), SOL_SOCKET, SO_SNDBUF, small);
     peer.Send("GET /big.bin HTTP/1.0\r\n\r\n");
     // A slow reader that still takes something every 100 ms: the transfer outlasts the limit.
     size_t got = 0;

@@ -2,14 +2,13 @@
 // queued in this round must behave as if it had gone out at once, whatever ends the session.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "net/WSocket.h"
 #include "support/Loopback.h"
+#include "support/TestPlatform.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ struct Accepted {
 void ResetAndWait(TPeer& peer)
 {
     peer.Reset();
-    usleep(30 * 1000);
+    SleepMs(30);
 }
 
 }  // namespace

@@ -1,40 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <memory>
-#include <vector>
-
-#include "net/WSocketS.h"
-#include "support/Loopback.h"
-
-namespace {
-
-struct ServerTest : ::testing::Test {
-    std::unique_ptr<TWSocketServer> Server = std::make_unique<TWSocketServer>();
-    std::vector<std::string> Events;
-    int Disconnects = 0;
-
-    void SetUp() override
-    {
-        Server->SetAddr("127.0.0.1");
-        Server->SetPort("0");
-        Server->OnClientDisconnect = [this](TCustomWSocketServer* s, TWSocketClient* c, uint16_t e) {
-            ++Disconnects;
-            Events.push_back("disconnect " + c->Name + " " + std::to_string(e) + " count " +
-                             std::to_string(s->ClientCount()));
-        };
-    }
-    void Listen()
-    {
-        Server->Listen();
-        ASSERT_EQ(Server->State(), wsListening);
-    }
-    int Port() { return BoundPort(*Server); }
-};
-
-}  // namespace
+#include "net/ServerFixture.h"
 
 TEST_F(ServerTest, ClientsAreNamedAndListedInAcceptOrder)
 {
@@ -47,7 +13,7 @@ TEST_F(ServerTest, ClientsAreNamedAndListedInAcceptOrder)
     EXPECT_EQ(Server->Client(-1), nullptr);
     EXPECT_EQ(Server->Client(2), nullptr);
     EXPECT_EQ(Server->Client(0)->PeerAddr(), "127.0.0.1");
-    EXPECT_EQ(Server->Client(1)->PeerPort(), std::to_string(BoundPort(b.Fd())));
+    EXPECT_EQ(Server->Client(1)->PeerPort(), std::to_string(BoundPort(b.Handle())));
     EXPECT_EQ(a.ReadFor(50), "");  // an empty banner sends nothing
 }
 
@@ -161,39 +127,4 @@ TEST_F(ServerTest, ClientDroppedByAnErrorReportLeavesTheList)
     EXPECT_EQ(closedEvents, 0);  // a dropped handle raises no session-closed event
     ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 0; }));
     EXPECT_EQ(Disconnects, 1);
-}
-
-TEST_F(ServerTest, RunningOutOfDescriptorsBacksOffAndRecovers)
-{
-    Server->Banner.clear();
-    int bg = 0;
-    Server->OnBgException = [&](TCustomWSocket*, const std::exception&, bool& canClose) {
-        ++bg;
-        canClose = false;  // keep listening, as the messenger server does
-    };
-    Listen();
-    rlimit old{};
-    getrlimit(RLIMIT_NOFILE, &old);
-    // Use up every descriptor but the few the peer needs.
-    std::vector<int> hogs;
-    TPeer a;
-    rlimit low = old;
-    low.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    for (int fd; (fd = ::dup(0)) >= 0;)
-        hogs.push_back(fd);
-    ::close(hogs.back());
-    hogs.pop_back();
-    ASSERT_TRUE(a.Connect(Port()));  // the kernel completes it; accept has no descriptor left
-    RunFor(350);
-    // A spinning loop would have failed thousands of times; the back-off allows a handful.
-    EXPECT_GE(bg, 1);
-    EXPECT_LE(bg, 6);
-    EXPECT_EQ(Server->ClientCount(), 0);  // the client made for the failed accept was freed
-    EXPECT_EQ(Disconnects, 0);            // but it never connected: nothing to report
-    for (int fd : hogs)
-        ::close(fd);
-    setrlimit(RLIMIT_NOFILE, &old);
-    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1; }, 2000));
-    EXPECT_EQ(Disconnects, 0);
 }

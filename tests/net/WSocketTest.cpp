@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -175,6 +173,8 @@ TEST_F(AcceptedPair, CloseThatCameWhilePausedIsReportedOnResume)
 
 TEST_F(AcceptedPair, ResetThatCameWhilePausedIsReportedOnResumeWithItsCode)
 {
+    if (!SystemReportsResets())
+        GTEST_SKIP() << "this system reports a peer's reset as an orderly close";
     std::vector<uint16_t> closed;
     Conn->OnSessionClosed = [&](TCustomWSocket*, uint16_t error) { closed.push_back(error); };
     Conn->Pause();
@@ -205,6 +205,8 @@ TEST_F(AcceptedPair, QueuedSendsGoOnAfterAPause)
 
 TEST_F(AcceptedPair, ResetDuringSendEndsTheSessionOnceWithItsCode)
 {
+    if (!SystemReportsResets())
+        GTEST_SKIP() << "this system reports a peer's reset as an orderly close";
     std::vector<int> closes;
     Conn->OnSessionClosed = [&](TCustomWSocket*, uint16_t e) { closes.push_back(e); };
     Peer.Reset();
@@ -277,7 +279,7 @@ TEST_F(AcceptedPair, PropertiesRefuseChangesWhileOpen)
     EXPECT_EQ(Caught([&] { Conn->SetLocalAddr("1.2.3.4"); }), "Cannot change LocalAddr if not closed");
     EXPECT_EQ(Caught([&] { Conn->SetLocalPort("1"); }), "Cannot change LocalPort if not closed");
     EXPECT_EQ(Conn->PeerAddr(), "127.0.0.1");
-    EXPECT_EQ(Conn->PeerPort(), std::to_string(BoundPort(Peer.Fd())));
+    EXPECT_EQ(Conn->PeerPort(), std::to_string(BoundPort(Peer.Handle())));
     // With OnError assigned nothing is raised and the event fires instead.
     int errors = 0;
     Conn->OnError = [&](TCustomWSocket*) { ++errors; };
@@ -411,7 +413,7 @@ TEST_F(AcceptedPair, QueueAtItsMarkIsCongestedUntilItHasDrainedToHalf)
 {
     TSendQueueTotal& total = TEventLoop::Default().QueuedTotal();
     int small = 4096;
-    setsockopt(Conn->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    SocketSetOption(Conn->Handle(), SOL_SOCKET, SO_SNDBUF, small);
     Conn->SetSlowQueueMark(256 * 1024);
     Conn->SendString(ByteString(400 * 1024, 'q'));
     RunFor(20);

@@ -1,11 +1,9 @@
 // Big status descriptions to many users: one copy shared by the send queues, a bound on what
 // all queues hold, and senders slowed down (not read) instead of readers dropped.
-#include <malloc.h>
-#include <sys/socket.h>
-
 #include <cstring>
 
 #include "protocol/ProtocolFixture.h"
+#include "support/TestPlatform.h"
 
 namespace {
 
@@ -14,16 +12,10 @@ TSendQueueTotal& Total()
     return TEventLoop::Default().QueuedTotal();
 }
 
-size_t HeapInUse()
-{
-    struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
-}
-
 // Reads status changes as they come, without keeping them: checks that each one is the next
 // description in order, byte for byte.
 struct TStatusReader {
-    int Fd = -1;
+    TPeer* Peer = nullptr;
     uint32_t From = 0;
     size_t DescriptionSize = 0;
     uint32_t Next = 0;   // index of the description expected next
@@ -39,7 +31,7 @@ struct TStatusReader {
     {
         static char buf[256 * 1024];
         for (;;) {
-            ssize_t n = ::recv(Fd, buf, sizeof buf, MSG_DONTWAIT);
+            int n = Peer->ReceiveNow(buf, sizeof buf);
             if (n == 0)
                 Ended = true;
             if (n <= 0)
@@ -97,7 +89,7 @@ TEST_F(ProtocolTest, BigDescriptionsToReadersThatPauseReachEveryoneInOrderWithBo
     TZzPeer& sender = Connect(5);
     std::vector<TStatusReader> got(readers);
     for (int i = 0; i < readers; ++i) {
-        got[i].Fd = Connect(100 + i).Fd();
+        got[i].Peer = &Connect(100 + i);
         got[i].From = 5;
         got[i].DescriptionSize = descriptionSize;
     }
@@ -119,7 +111,7 @@ TEST_F(ProtocolTest, BigDescriptionsToReadersThatPauseReachEveryoneInOrderWithBo
     while (!allDone() && MonotonicMs() - start < 60000) {
         TEventLoop::Default().ProcessEvents(1);
         if (sent < out.size()) {
-            ssize_t n = ::send(sender.Fd(), out.data() + sent, out.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+            int n = sender.SendNow(out.data() + sent, out.size() - sent);
             if (n > 0)
                 sent += static_cast<size_t>(n);
         }
@@ -162,7 +154,7 @@ TEST_F(ProtocolTest, ReadingPausesAtTheBoundOfAllQueuesAndResumesWhenTheyDrain)
     int small = 4096;
     TZzClient* senderClient = ClientOf(0);
     TZzClient* readerClient = ClientOf(1);
-    setsockopt(readerClient->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    SocketSetOption(readerClient->Handle(), SOL_SOCKET, SO_SNDBUF, small);
     readerClient->SetSlowQueueMark(0);  // only the bound of all queues holds the sender back
     int reads = 0;
     auto serverRead = senderClient->OnDataAvailable;
@@ -176,7 +168,7 @@ TEST_F(ProtocolTest, ReadingPausesAtTheBoundOfAllQueuesAndResumesWhenTheyDrain)
         out += TZzPeer::Frame(cpNewStatus, U32(2) + Description(k, descriptionSize));
     size_t sent = 0;
     auto push = [&] {
-        ssize_t n = ::send(sender.Fd(), out.data() + sent, out.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        int n = sender.SendNow(out.data() + sent, out.size() - sent);
         if (n > 0)
             sent += static_cast<size_t>(n);
     };
@@ -199,7 +191,7 @@ TEST_F(ProtocolTest, ReadingPausesAtTheBoundOfAllQueuesAndResumesWhenTheyDrain)
 
     // The reader catches up: every description arrives, in order, and the sender is read again.
     TStatusReader r;
-    r.Fd = reader.Fd();
+    r.Peer = &reader;
     r.From = 5;
     r.DescriptionSize = descriptionSize;
     ASSERT_TRUE(RunUntil(
@@ -232,7 +224,7 @@ TEST_F(ProtocolTest, SharedPayloadsAreGivenBackOnAbortResetCloseAndDestruction)
     (void)closed;
     int small = 4096;
     for (size_t i = 2; i < 5; ++i) {
-        setsockopt(ClientOf(i)->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        SocketSetOption(ClientOf(i)->Handle(), SOL_SOCKET, SO_SNDBUF, small);
         ClientOf(i)->SetSlowQueueMark(0);  // keep the sender going: this is about lifetimes
     }
     for (uint32_t k = 0; k < 3; ++k)
@@ -247,7 +239,7 @@ TEST_F(ProtocolTest, SharedPayloadsAreGivenBackOnAbortResetCloseAndDestruction)
     EXPECT_EQ(ClientOf(4)->BufferedBytes(), 0u);
     resets.Reset();
     TStatusReader r;
-    r.Fd = reads.Fd();
+    r.Peer = &reads;
     r.From = 5;
     r.DescriptionSize = descriptionSize;
     ASSERT_TRUE(RunUntil([&] {
@@ -270,7 +262,7 @@ TEST_F(ProtocolTest, SharedPayloadsAreGivenBackOnAbortResetCloseAndDestruction)
         TZzPeer a(BoundPort(other.SocketServer())), b(BoundPort(other.SocketServer()));
         ASSERT_TRUE(a.Login(1));
         ASSERT_TRUE(b.Login(2));
-        setsockopt(other.Client(1)->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        SocketSetOption(other.Client(1)->Handle(), SOL_SOCKET, SO_SNDBUF, small);
         a.SendPacket(cpNewStatus, U32(2) + Description(0, descriptionSize));
         ASSERT_TRUE(RunUntil([&] { return other.Client(1)->BufferedBytes() > 0; }));
         EXPECT_GT(Total().Bytes(), totalBefore);
@@ -286,8 +278,8 @@ namespace {
 void MakeSlow(TZzClient* client, TZzPeer& peer, size_t mark)
 {
     int small = 4096;
-    setsockopt(client->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    setsockopt(peer.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    SocketSetOption(client->Handle(), SOL_SOCKET, SO_SNDBUF, small);
+    peer.SetReceiveBuffer(small);
     client->SetSlowQueueMark(mark);
 }
 
@@ -338,7 +330,7 @@ TEST_F(ProtocolTest, ReaderThatTakesATrickleIsDroppedAsOneThatTakesNothing)
     bool dropped = RunUntil(
         [&] {
             RunFor(50);
-            ssize_t n = ::recv(trickle.Fd(), buf, sizeof buf, MSG_DONTWAIT);
+            int n = trickle.ReceiveNow(buf, sizeof buf);
             return n == 0 || Serwer.ClientCount() == 2;
         },
         5000);

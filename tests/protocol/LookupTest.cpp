@@ -1,13 +1,12 @@
 // Finding a user by number: the first client in accept order with that number, whatever order
 // the logins, re-logins, closes and frees came in; and a long contact list with thousands of
 // users online answered in milliseconds while others keep talking.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include "protocol/ProtocolFixture.h"
+#include "support/TestPlatform.h"
 
 namespace {
 
@@ -181,13 +180,7 @@ TEST_F(LookupTest, LongContactListWithThousandsOnlineTakesMilliseconds)
 {
     constexpr int Online = 2000;
     constexpr uint32_t Entries = 200000;
-    rlimit lim{};
-    getrlimit(RLIMIT_NOFILE, &lim);
-    if (lim.rlim_cur < 2 * Online + 100) {
-        lim.rlim_cur = std::min<rlim_t>(lim.rlim_max, 2 * Online + 100);
-        setrlimit(RLIMIT_NOFILE, &lim);
-    }
-    ASSERT_GE(lim.rlim_cur, 2 * Online + 100u) << "not enough descriptors for the test";
+    ASSERT_TRUE(AllowOpenSockets(2 * Online + 100)) << "not enough descriptors for the test";
 
     TZzPeer& talker = Connect(1);
     TZzPeer& listener = Connect(2);

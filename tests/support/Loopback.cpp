@@ -1,15 +1,10 @@
 #include "support/Loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 
 #include "net/WSocket.h"
+#include "support/TestPlatform.h"
 
 bool RunUntil(const std::function<bool()>& pred, int timeoutMs)
 {
@@ -29,11 +24,11 @@ void RunFor(int ms)
         TEventLoop::Default().ProcessEvents(5);
 }
 
-int BoundPort(int fd)
+int BoundPort(TSocket s)
 {
     sockaddr_in sin{};
     socklen_t len = sizeof sin;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&sin), &len) != 0)
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&sin), &len) != 0)
         return -1;
     return ntohs(sin.sin_port);
 }
@@ -60,44 +55,71 @@ TPeer::~TPeer()
 bool TPeer::Connect(int port)
 {
     Close();
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FEnded = false;
+    FPending.clear();
+    FSocket = SocketOpen(AF_INET, SOCK_STREAM, 0);
+    if (FSocket == INVALID_SOCKET)
+        return false;
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_port = htons(static_cast<uint16_t>(port));
     sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(FFd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0)
-        return false;
-    int one = 1;
-    setsockopt(FFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    FEnded = false;
-    FPending.clear();
+    // Never blocking: a connect in progress is waited for here, without the loop (the kernel
+    // completes it on loopback whether or not the server accepts).
+    if (::connect(FSocket, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+        constexpr int inProgress = 10036;  // as Windows Sockets numbers it
+        int error = SocketLastError();
+        if (error != WSAEWOULDBLOCK && error != inProgress)
+            return false;
+        if (!WaitWritable(FSocket, 5000) || SocketPendingError(FSocket) != 0)
+            return false;
+    }
+    SocketSetOption(FSocket, IPPROTO_TCP, TCP_NODELAY, 1);
     return true;
+}
+
+int TPeer::SendNow(const char* data, size_t size)
+{
+    int n = SocketSend(FSocket, data, static_cast<int>(std::min<size_t>(size, 1 << 30)), false);
+    if (n >= 0)
+        return n;
+    return SocketLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+int TPeer::ReceiveNow(char* buffer, int size)
+{
+    int n = SocketRecv(FSocket, buffer, size);
+    if (n >= 0)
+        return n;
+    return SocketLastError() == WSAEWOULDBLOCK ? -1 : 0;
+}
+
+void TPeer::SetReceiveBuffer(int bytes)
+{
+    SocketSetOption(FSocket, SOL_SOCKET, SO_RCVBUF, bytes);
 }
 
 void TPeer::Send(ByteView bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::send(FFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
+        int n = SendNow(bytes.data() + done, bytes.size() - done);
+        if (n > 0)
             done += static_cast<size_t>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        else if (n == 0)
             TEventLoop::Default().ProcessEvents(5);  // let the server drain us
-        } else {
+        else
             return;
-        }
     }
 }
 
 bool TPeer::Pull()
 {
     char buf[65536];
-    ssize_t n = ::recv(FFd, buf, sizeof buf, MSG_DONTWAIT);
-    if (n > 0) {
+    int n = ReceiveNow(buf, sizeof buf);
+    if (n > 0)
         FPending.append(buf, static_cast<size_t>(n));
-        return true;
-    }
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+    else if (n == 0)
         FEnded = true;
     return !FEnded;
 }
@@ -140,23 +162,45 @@ bool TPeer::WaitClosed(int timeoutMs)
 
 void TPeer::Close()
 {
-    if (FFd >= 0)
-        ::close(FFd);
-    FFd = -1;
+    if (FSocket != INVALID_SOCKET)
+        SocketClose(FSocket);
+    FSocket = INVALID_SOCKET;
 }
 
 void TPeer::Reset()
 {
-    if (FFd < 0)
+    if (FSocket == INVALID_SOCKET)
         return;
-    linger li{1, 0};
-    setsockopt(FFd, SOL_SOCKET, SO_LINGER, &li, sizeof li);
+    SocketSetLinger(FSocket, true, 0);
     Close();
 }
 
 void TPeer::ShutdownWrite()
 {
-    ::shutdown(FFd, SHUT_WR);
+    SocketShutdown(FSocket, 1);
+}
+
+bool SystemReportsResets()
+{
+    static const bool reported = [] {
+        TSocket listener = SocketOpen(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+        ::listen(listener, 1);
+        TPeer peer(BoundPort(listener));
+        TSocket accepted = WaitReadable(listener, 2000) ? SocketAccept(listener) : INVALID_SOCKET;
+        peer.Reset();
+        char byte;
+        bool resetSeen = accepted != INVALID_SOCKET && WaitReadable(accepted, 2000) &&
+                         SocketRecv(accepted, &byte, 1) < 0 && SocketLastError() == WSAECONNRESET;
+        if (accepted != INVALID_SOCKET)
+            SocketClose(accepted);
+        SocketClose(listener);
+        return resetSeen;
+    }();
+    return reported;
 }
 
 std::string Hex(ByteView bytes)

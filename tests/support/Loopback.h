@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "SocketApi.h"
 #include "core/ByteString.h"
 #include "net/EventLoop.h"
 
@@ -15,7 +16,7 @@ bool RunUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
 void RunFor(int ms);
 // The port a listening socket was bound to (listen on "0" to get a free one).
 int BoundPort(const TCustomWSocket& socket);
-int BoundPort(int fd);
+int BoundPort(TSocket s);
 // A loopback port that was free a moment ago (bound, then released), for a program to listen on.
 int FreePort();
 
@@ -38,14 +39,25 @@ public:
     void Close();
     void Reset();  // closes with a reset instead of a FIN
     void ShutdownWrite();
-    int Fd() const { return FFd; }
+    // Without waiting and without the loop: what the socket takes now (0 when full, -1 when
+    // the connection has failed), and what it holds now (-1 when nothing, 0 at its end).
+    int SendNow(const char* data, size_t size);
+    int ReceiveNow(char* buffer, int size);
+    // The system's own receive buffer, e.g. made small so that a server's sends back up.
+    void SetReceiveBuffer(int bytes);
+    TSocket Handle() const { return FSocket; }
     const ByteString& Pending() const { return FPending; }
 
 private:
     bool Pull();  // one non-blocking read into FPending; false at end of stream
-    int FFd = -1;
+    TSocket FSocket = INVALID_SOCKET;
     bool FEnded = false;
     ByteString FPending;
 };
 
 std::string Hex(ByteView bytes);
+
+// Whether this system tells a connection's reset from its orderly end (WSAECONNRESET on the
+// other side). Linux and Windows do; Wine 8 reports a reset as an orderly close, so a test of
+// the reset's error code cannot pass there.
+bool SystemReportsResets();

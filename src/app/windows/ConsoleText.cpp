@@ -6,39 +6,7 @@
 #include <climits>
 
 #include "app/HeadlessLog.h"
-
-std::wstring Utf16FromUtf8(std::string_view utf8)
-{
-    std::wstring out;
-    // In pieces below INT_MAX, never cutting a character (a piece ends before a lead byte).
-    while (!utf8.empty()) {
-        size_t piece = std::min<size_t>(utf8.size(), 1 << 30);
-        while (piece < utf8.size() && (static_cast<unsigned char>(utf8[piece]) & 0xC0) == 0x80)
-            --piece;
-        int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(piece), nullptr, 0);
-        size_t at = out.size();
-        out.resize(at + static_cast<size_t>(n));
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(piece), out.data() + at, n);
-        utf8.remove_prefix(piece);
-    }
-    return out;
-}
-
-std::string Utf8FromUtf16(std::wstring_view utf16)
-{
-    std::string out;
-    while (!utf16.empty()) {
-        size_t piece = std::min<size_t>(utf16.size(), 1 << 28);
-        if (piece < utf16.size() && utf16[piece] >= 0xDC00 && utf16[piece] <= 0xDFFF)
-            --piece;  // keep a surrogate pair together
-        int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(piece), nullptr, 0, nullptr, nullptr);
-        size_t at = out.size();
-        out.resize(at + static_cast<size_t>(n));
-        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(piece), out.data() + at, n, nullptr, nullptr);
-        utf16.remove_prefix(piece);
-    }
-    return out;
-}
+#include "core/windows/WideText.h"
 
 std::vector<std::string> ArgumentsFromCommandLine(const wchar_t* commandLine)
 {
@@ -51,7 +19,7 @@ std::vector<std::string> ArgumentsFromCommandLine(const wchar_t* commandLine)
     if (!args)
         return out;
     for (int i = 0; i < count; ++i)
-        out.push_back(Utf8FromUtf16(args[i]));
+        out.push_back(Utf8Of(args[i]));
     LocalFree(args);
     return out;
 }
@@ -88,9 +56,9 @@ std::vector<TConsoleRun> ConsoleRuns(std::string_view marked, WORD normal)
         std::string_view text = marked.substr(0, mark);
         if (!text.empty()) {
             if (!runs.empty() && runs.back().Attributes == attributes)
-                runs.back().Text += Utf16FromUtf8(text);
+                runs.back().Text += WideOf(text);
             else
-                runs.push_back({attributes, Utf16FromUtf8(text)});
+                runs.push_back({attributes, WideOf(text)});
         }
         if (mark == std::string_view::npos)
             break;
@@ -140,6 +108,6 @@ bool WriteText(HANDLE handle, std::string_view utf8)
     if (!handle || handle == INVALID_HANDLE_VALUE)
         return false;
     if (IsConsole(handle))
-        return WriteConsoleText(handle, Utf16FromUtf8(utf8));
+        return WriteConsoleText(handle, WideOf(utf8));
     return WriteAllBytes(handle, utf8);
 }

@@ -13,9 +13,7 @@
 #include <vector>
 
 #include "core/ByteString.h"
-
-std::wstring Utf16FromUtf8(std::string_view utf8);
-std::string Utf8FromUtf16(std::wstring_view utf16);
+#include "core/windows/WideText.h"
 
 // The arguments of a command line as the system splits it (argv[0] included), in UTF-8.
 std::vector<std::string> ArgumentsFromCommandLine(const wchar_t* commandLine);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -24,7 +25,19 @@ std::optional<std::wstring> Convert(std::string_view utf8, DWORD flags)
 
 std::wstring WideOf(std::string_view utf8)
 {
-    return Convert(utf8, 0).value_or(std::wstring());
+    std::wstring out;
+    // In pieces below INT_MAX, never cutting a character (a piece ends before a lead byte).
+    while (!utf8.empty()) {
+        size_t piece = std::min<size_t>(utf8.size(), 1 << 30);
+        while (piece < utf8.size() && (static_cast<unsigned char>(utf8[piece]) & 0xC0) == 0x80)
+            --piece;
+        int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(piece), nullptr, 0);
+        size_t at = out.size();
+        out.resize(at + static_cast<size_t>(n));
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(piece), out.data() + at, n);
+        utf8.remove_prefix(piece);
+    }
+    return out;
 }
 
 std::optional<std::wstring> ExactWideOf(std::string_view utf8)
@@ -34,12 +47,16 @@ std::optional<std::wstring> ExactWideOf(std::string_view utf8)
 
 std::string Utf8Of(std::wstring_view wide)
 {
-    if (wide.empty() || wide.size() > INT_MAX / 4)
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return {};
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
-    return utf8;
+    std::string out;
+    while (!wide.empty()) {
+        size_t piece = std::min<size_t>(wide.size(), 1 << 28);
+        if (piece < wide.size() && wide[piece] >= 0xDC00 && wide[piece] <= 0xDFFF)
+            --piece;  // keep a surrogate pair together
+        int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(piece), nullptr, 0, nullptr, nullptr);
+        size_t at = out.size();
+        out.resize(at + static_cast<size_t>(n));
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(piece), out.data() + at, n, nullptr, nullptr);
+        wide.remove_prefix(piece);
+    }
+    return out;
 }

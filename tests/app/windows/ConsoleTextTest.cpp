@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/Serwer.h"
 #include "app/windows/ConsoleText.h"
+#include "core/windows/WideText.h"
 #include "core/Znaki.h"
 
 TEST(ConsoleText, LogEntriesReachTheConsoleAsCharactersInTheirColours)
@@ -48,10 +49,10 @@ TEST(ConsoleText, ColoursKeepTheBackgroundAndNormalIsTheConsolesOwn)
 TEST(ConsoleText, Utf8AndUtf16RoundTripBeyondTheBasicPlane)
 {
     const std::string text = "zażółć gęślą jaźń \xF0\x9F\x98\x80 „cudzysłów”";
-    std::wstring wide = Utf16FromUtf8(text);
+    std::wstring wide = WideOf(text);
     EXPECT_EQ(wide, L"zażółć gęślą jaźń \U0001F600 „cudzysłów”");
-    EXPECT_EQ(Utf8FromUtf16(wide), text);
-    EXPECT_EQ(Utf16FromUtf8(""), L"");
+    EXPECT_EQ(Utf8Of(wide), text);
+    EXPECT_EQ(WideOf(""), L"");
 }
 
 TEST(ConsoleText, CommandLineArgumentsKeepPolishLettersAndQuotes)
