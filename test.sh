@@ -42,6 +42,7 @@ if [ $wine_ok = 1 ]; then
   [ -x "$wineserver" ] || wineserver=wineserver
   stop_wineserver() { WINEPREFIX="$PWD/build-win/wine" "$wineserver" -k 2>/dev/null || true; }
   trap stop_wineserver EXIT
+  stop_wineserver  # the one of the check above may not have ended yet
   WINEPREFIX="$PWD/build-win/wine" "$wineserver" -p
   ctest --test-dir build-win --output-on-failure -j "$jobs" || status=1
   stop_wineserver
