@@ -18,6 +18,7 @@ struct TEventLoop::TBackend {
         bool ReadPaused = false;
         bool CloseHeld = false;
         uint32_t CloseError = 0;
+        uint64_t ReadQueuedFor = 0;  // the round whose messages hold a read of this socket
     };
 
     explicit TBackend(TEventLoop& loop);
@@ -36,8 +37,13 @@ struct TEventLoop::TBackend {
     void GiveReadBack(TRegistration& reg, TSocket s);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // The round that runs what is queued now: this one while polling, else the next.
+    uint64_t NextRound() const { return Polling ? Polls : Polls + 1; }
+
     TEventLoop& Loop;
     HWND Window = nullptr;
+    uint64_t Polls = 0;
+    bool Polling = false;
     uint64_t NextSerial = 1;
     std::unordered_map<TSocket, TRegistration> Registrations;
 };

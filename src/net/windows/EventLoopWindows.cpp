@@ -175,6 +175,8 @@ void TEventLoop::TBackend::Queue(TRegistration& reg, TSocket s, uint32_t events,
     msg.LParam = MakeSelectLParam(events, error);
     msg.Serial = reg.Serial;
     Loop.Queue.push_back({reg.Endpoint, msg});
+    if (events & FD_READ)
+        reg.ReadQueuedFor = NextRound();
 }
 
 void TEventLoop::TBackend::Translate(UINT message, TSocket s, LPARAM lParam)
@@ -187,7 +189,9 @@ void TEventLoop::TBackend::Translate(UINT message, TSocket s, LPARAM lParam)
     // A read or accept that comes while not wanted is given back on resume.
     if ((events & FD_ACCEPT) && !reg->ReadPaused && !reg->Snoozed)
         Queue(*reg, s, FD_ACCEPT, error);
-    if ((events & (FD_READ | FD_OOB)) && !reg->ReadPaused)
+    // Each read that leaves data makes the system post read again: one connection's several
+    // messages in a round would give it several shares of that round.
+    if ((events & (FD_READ | FD_OOB)) && !reg->ReadPaused && reg->ReadQueuedFor != NextRound())
         Queue(*reg, s, events & (FD_READ | FD_OOB), error);
     if (events & (FD_WRITE | FD_CONNECT))
         Queue(*reg, s, events & (FD_WRITE | FD_CONNECT), error);
@@ -225,6 +229,8 @@ void TEventLoop::TBackend::Poll(int timeoutMs)
         if (timeoutMs < 0 || untilDue < timeoutMs)
             timeoutMs = static_cast<int>(std::min<int64_t>(untilDue, INT32_MAX));
     }
+    ++Polls;
+    Polling = true;
     MSG m;
     if (!PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE))
         MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs), QS_ALLINPUT,
@@ -239,4 +245,5 @@ void TEventLoop::TBackend::Poll(int timeoutMs)
         TranslateMessage(&m);
         DispatchMessageW(&m);
     }
+    Polling = false;
 }
