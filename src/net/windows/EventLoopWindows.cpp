@@ -39,7 +39,13 @@ TEventLoop::TBackend::TBackend(TEventLoop& loop) : Loop(loop)
     cls.lpszClassName = WindowClass;
     if (!RegisterClassExW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         throw std::runtime_error("event loop: the window class cannot be registered (" + std::to_string(GetLastError()) + ")");
-    Window = CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    // While the desktop of a session is still starting (seen under Wine, with several programs
+    // starting at once) the first window of a process can fail for a moment: try for a while.
+    for (int attempt = 0; attempt < 40 && !Window; ++attempt) {
+        if (attempt > 0)
+            Sleep(50);
+        Window = CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    }
     if (!Window)
         throw std::runtime_error("event loop: the message window cannot be made (" + std::to_string(GetLastError()) + ")");
     SetWindowLongPtrW(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
