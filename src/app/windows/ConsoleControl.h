@@ -1,13 +1,7 @@
 #pragma once
 // Ctrl+C, Ctrl+Break, closing the console and shutting the system down, as the console sends
 // them. PrepareProcess installs the handler; it is here for a test to call as the system would.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "core/windows/WindowsHeaders.h"
 
 // How long a console that is being closed waits for the orderly shut-down. The system ends the
 // process when the handler returns (and on its own after about 5 s), so a little less than that.

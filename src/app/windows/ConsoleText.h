@@ -1,12 +1,6 @@
 #pragma once
 // Text between the program (UTF-8) and Windows (UTF-16): the command line, the console, names.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "core/windows/WindowsHeaders.h"
 
 #include <string>
 #include <string_view>

@@ -3,13 +3,7 @@
 // dot or space), a stream ("a.html::$DATA"), a wildcard or a drive), then by where the opened
 // file really is: the system's final name of the file, every link and junction followed, must
 // lie under the folder's own final name.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "core/windows/WindowsHeaders.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,13 +1,7 @@
 // What the framework's utilities ask of the system, on Windows: the module's file name, the
 // system's folders, the machine's registry for the program folders, the shell's documents
 // folder and the thread's language. Paths pass as UTF-8 and reach the system as UTF-16.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "core/windows/WindowsHeaders.h"
 #include <knownfolders.h>
 #include <shlobj.h>
 

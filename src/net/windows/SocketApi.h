@@ -2,15 +2,10 @@
 // The system's sockets as the socket layer uses them: Windows Sockets 2, whose error numbers are
 // the ones messages quote. The POSIX build has a file of the same name under net/posix; the build
 // picks one.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
+#include "core/windows/WindowsHeaders.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #include <cstdint>
 
