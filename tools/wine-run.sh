@@ -72,3 +72,9 @@ trap 'rm -f "$out"' EXIT
 program=$!
 tail -s 0.05 --pid="$program" -n +1 -f "$out" | sed -u 's/\r$//'
 wait "$program"
+status=$?
+# A program that ends in failure without a word would leave nothing to go on: say how it ended.
+if [ $status -ne 0 ] && [ ! -s "$out" ]; then
+  echo "wine-run.sh: $1 ended with status $status and wrote nothing" >&2
+fi
+exit $status
