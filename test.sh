@@ -40,7 +40,10 @@ if [ $wine_ok = 1 ]; then
   # Debian's wineserver wrapper forces -p0 (end with the last program): call the server itself.
   wineserver=/usr/lib/wine/wineserver64
   [ -x "$wineserver" ] || wineserver=wineserver
-  stop_wineserver() { WINEPREFIX="$PWD/build-win/wine" "$wineserver" -k 2>/dev/null || true; }
+  stop_wineserver() {
+    exec 8>&-
+    WINEPREFIX="$PWD/build-win/wine" "$wineserver" -k 2>/dev/null || true
+  }
   trap stop_wineserver EXIT
   stop_wineserver  # the one of the check above may not have ended yet
   WINEPREFIX="$PWD/build-win/wine" "$wineserver" -p
@@ -48,6 +51,10 @@ if [ $wine_ok = 1 ]; then
   # started in that moment were seen to fail now and then without a word of output (a window
   # refused, a program gone at start). One program first, so that the tests find Wine settled.
   tools/wine-run.sh --prefix build-win/wine --check || status=1
+  # Wine closes the desktop a second after its last program ends, and a program that starts in
+  # that moment can make no window at all (the event loop's "message window cannot be made").
+  # A command prompt that waits on this script's descriptor 8 keeps the desktop for the whole leg.
+  exec 8> >(tools/wine-run.sh --prefix build-win/wine --exec cmd >/dev/null 2>&1)
   ctest --test-dir build-win --output-on-failure -j "$jobs" || status=1
   stop_wineserver
   trap - EXIT
