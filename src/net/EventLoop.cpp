@@ -7,6 +7,13 @@
 
 #include "EventLoopBackend.h"
 
+namespace {
+
+// Messages the loop sends itself (endpoint 0).
+constexpr uint32_t LoopResumeAccept = 1;
+
+}  // namespace
+
 int64_t MonotonicMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -56,17 +63,57 @@ int64_t TEventLoop::EarliestDueMs() const
     return earliest;
 }
 
+void TEventLoop::SnoozeAccept(TSocket fd, int delayMs)
+{
+    TBackend::TRegistration* reg = Backend->Find(fd);
+    if (!reg || !(reg->Mask & FD_ACCEPT) || reg->Snoozed)
+        return;
+    reg->Snoozed = true;
+    Backend->StopAccepting(fd, *reg);
+    TMessage msg;
+    msg.Msg = LoopResumeAccept;
+    msg.WParam = static_cast<uintptr_t>(fd);
+    msg.Serial = reg->Serial;
+    PostDelayed(0, msg, delayMs);
+}
+
+bool TEventLoop::ReadPaused(TSocket fd)
+{
+    TBackend::TRegistration* reg = Backend->Find(fd);
+    return reg && reg->ReadPaused;
+}
+
+// The registration serial of a socket; 0 when it has none.
+uint64_t TEventLoop::SerialOf(TSocket fd)
+{
+    TBackend::TRegistration* reg = Backend->Find(fd);
+    return reg ? reg->Serial : 0;
+}
+
+void TEventLoop::LoopMessage(const TMessage& msg)
+{
+    if (msg.Msg != LoopResumeAccept)
+        return;
+    TSocket fd = static_cast<TSocket>(msg.WParam);
+    TBackend::TRegistration* reg = Backend->Find(fd);
+    if (!reg || reg->Serial != msg.Serial || !reg->Snoozed)
+        return;
+    reg->Snoozed = false;
+    if (!reg->ReadPaused)
+        Backend->ResumeAccepting(fd, *reg);
+}
+
 void TEventLoop::Dispatch(const TQueued& item)
 {
     if (item.Endpoint == 0) {
-        Backend->LoopMessage(item.Msg);
+        LoopMessage(item.Msg);
         return;
     }
     auto it = Endpoints.find(item.Endpoint);
     if (it == Endpoints.end())
         return;
     // A readiness of a socket registered again since it was queued is stale.
-    if (item.Msg.Serial != 0 && Backend->SerialOf(static_cast<TSocket>(item.Msg.WParam)) != item.Msg.Serial)
+    if (item.Msg.Serial != 0 && SerialOf(static_cast<TSocket>(item.Msg.WParam)) != item.Msg.Serial)
         return;
     TMessage msg = item.Msg;
     it->second->WndProc(msg);

@@ -77,7 +77,7 @@ public:
     void RequestFlush(TEndpoint endpoint) { FlushRequests.push_back(endpoint); }
     void PostDelayed(TEndpoint endpoint, const TMessage& msg, int delayMs);
 
-    // The readiness side differs per system (EventLoopEpoll.cpp, EventLoopWindows.cpp).
+    // Readiness; what differs per system is in EventLoopEpoll.cpp and EventLoopWindows.cpp.
 
     // Asks for readiness messages of a socket (FD_* mask) to endpoint; mask 0 forgets it.
     // Returns 0 or a Windows Sockets number.
@@ -131,6 +131,9 @@ private:
     };
 
     void Watch(int fd, bool writable, std::function<void()> callback);
+    uint64_t SerialOf(TSocket fd);
+    // A message the loop sent itself (endpoint 0).
+    void LoopMessage(const TMessage& msg);
     void Dispatch(const TQueued& item);
     void MoveDueTimers();
     void RunFlushes();

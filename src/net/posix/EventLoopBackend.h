@@ -27,10 +27,9 @@ struct TEventLoop::TBackend {
     void Poll(int timeoutMs);
     // Before the loop waits again: wake a watching loop for queued work, arm the timer.
     void RoundEnd();
-    // The registration serial of a socket; 0 when it has none.
-    uint64_t SerialOf(TSocket fd);
-    // A message the loop sent itself (endpoint 0).
-    void LoopMessage(const TMessage& msg);
+    // A listening socket's accept stopped while snoozed, and started again.
+    void StopAccepting(int fd, TRegistration& reg);
+    void ResumeAccepting(int fd, TRegistration& reg);
 
     // The timer set for the earliest delayed message.
     void ArmTimer();

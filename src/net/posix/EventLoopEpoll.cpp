@@ -15,9 +15,6 @@
 
 namespace {
 
-// Messages the loop sends itself (endpoint 0).
-constexpr uint32_t LoopResumeAccept = 1;
-
 constexpr uint32_t ClosedEvents = EPOLLRDHUP | EPOLLHUP | EPOLLERR;
 
 }  // namespace
@@ -49,12 +46,6 @@ TEventLoop::TBackend::TRegistration* TEventLoop::TBackend::Find(int fd)
     if (fd < 0 || static_cast<size_t>(fd) >= Registrations.size() || Registrations[fd].Mask == 0)
         return nullptr;
     return &Registrations[fd];
-}
-
-uint64_t TEventLoop::TBackend::SerialOf(TSocket fd)
-{
-    TRegistration* reg = Find(fd);
-    return reg ? reg->Serial : 0;
 }
 
 void TEventLoop::TBackend::Modify(int fd, TRegistration& reg, uint32_t events)
@@ -111,31 +102,14 @@ void TEventLoop::ArmWrite(TSocket fd)
         Backend->Modify(fd, *reg, reg->EpollEvents | EPOLLOUT);
 }
 
-void TEventLoop::SnoozeAccept(TSocket fd, int delayMs)
+void TEventLoop::TBackend::StopAccepting(int fd, TRegistration& reg)
 {
-    TBackend::TRegistration* reg = Backend->Find(fd);
-    if (!reg || !(reg->Mask & FD_ACCEPT) || reg->Snoozed)
-        return;
-    reg->Snoozed = true;
-    Backend->Modify(fd, *reg, 0);
-    TMessage msg;
-    msg.Msg = LoopResumeAccept;
-    msg.WParam = static_cast<uintptr_t>(fd);
-    msg.Serial = reg->Serial;
-    PostDelayed(0, msg, delayMs);
+    Modify(fd, reg, 0);
 }
 
-void TEventLoop::TBackend::LoopMessage(const TMessage& msg)
+void TEventLoop::TBackend::ResumeAccepting(int fd, TRegistration& reg)
 {
-    if (msg.Msg != LoopResumeAccept)
-        return;
-    int fd = static_cast<int>(msg.WParam);
-    TRegistration* reg = Find(fd);
-    if (reg && reg->Serial == msg.Serial && reg->Snoozed) {
-        reg->Snoozed = false;
-        if (!reg->ReadPaused)
-            Modify(fd, *reg, EPOLLIN);
-    }
+    Modify(fd, reg, EPOLLIN);
 }
 
 void TEventLoop::PauseReading(TSocket fd, bool paused)
@@ -152,12 +126,6 @@ void TEventLoop::PauseReading(TSocket fd, bool paused)
     // A hang-up or error the system reports regardless still comes through.
     uint32_t readEvents = (reg->Mask & (FD_READ | FD_CLOSE)) ? static_cast<uint32_t>(EPOLLIN | EPOLLRDHUP) : 0u;
     Backend->Modify(fd, *reg, paused ? reg->EpollEvents & ~readEvents : reg->EpollEvents | readEvents);
-}
-
-bool TEventLoop::ReadPaused(TSocket fd)
-{
-    TBackend::TRegistration* reg = Backend->Find(fd);
-    return reg && reg->ReadPaused;
 }
 
 void TEventLoop::QuitFromAnyThread()

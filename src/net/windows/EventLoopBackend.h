@@ -26,8 +26,10 @@ struct TEventLoop::TBackend {
 
     void Poll(int timeoutMs);
     void RoundEnd() {}
-    uint64_t SerialOf(TSocket s);
-    void LoopMessage(const TMessage& msg);
+    // A listening socket's accept stopped while snoozed, and started again: a failed accept
+    // re-enables the system's accept event, so it is only not reported while snoozed.
+    void StopAccepting(TSocket, TRegistration&) {}
+    void ResumeAccepting(TSocket s, TRegistration& reg) { GiveReadBack(reg, s); }
 
     TRegistration* Find(TSocket s);
     // One network event of the system, as the message for the socket's endpoint.

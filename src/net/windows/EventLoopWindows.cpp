@@ -7,9 +7,6 @@
 
 namespace {
 
-// Messages the loop sends itself (endpoint 0).
-constexpr uint32_t LoopResumeAccept = 1;
-
 // Each registration selects with a message number of its own, taken from its serial: a message
 // still queued for a socket handle that was closed and reused since carries the old number and
 // is dropped, not taken for the new connection's.
@@ -65,12 +62,6 @@ TEventLoop::TBackend::TRegistration* TEventLoop::TBackend::Find(TSocket s)
     return it == Registrations.end() ? nullptr : &it->second;
 }
 
-uint64_t TEventLoop::TBackend::SerialOf(TSocket s)
-{
-    TRegistration* reg = Find(s);
-    return reg ? reg->Serial : 0;
-}
-
 int TEventLoop::AsyncSelect(TSocket s, TEndpoint endpoint, uint32_t mask)
 {
     if (s == INVALID_SOCKET)
@@ -98,33 +89,6 @@ int TEventLoop::AsyncSelect(TSocket s, TEndpoint endpoint, uint32_t mask)
 void TEventLoop::ArmWrite(TSocket)
 {
     // The system reports write by itself once room is free after a send that would block.
-}
-
-void TEventLoop::SnoozeAccept(TSocket s, int delayMs)
-{
-    TBackend::TRegistration* reg = Backend->Find(s);
-    if (!reg || !(reg->Mask & FD_ACCEPT) || reg->Snoozed)
-        return;
-    // A failed accept re-enables the accept event: while snoozed it is not reported.
-    reg->Snoozed = true;
-    TMessage msg;
-    msg.Msg = LoopResumeAccept;
-    msg.WParam = static_cast<uintptr_t>(s);
-    msg.Serial = reg->Serial;
-    PostDelayed(0, msg, delayMs);
-}
-
-void TEventLoop::TBackend::LoopMessage(const TMessage& msg)
-{
-    if (msg.Msg != LoopResumeAccept)
-        return;
-    TSocket s = static_cast<TSocket>(msg.WParam);
-    TRegistration* reg = Find(s);
-    if (!reg || reg->Serial != msg.Serial || !reg->Snoozed)
-        return;
-    reg->Snoozed = false;
-    if (!reg->ReadPaused)
-        GiveReadBack(*reg, s);
 }
 
 void TEventLoop::TBackend::GiveReadBack(TRegistration& reg, TSocket s)
@@ -160,12 +124,6 @@ void TEventLoop::PauseReading(TSocket s, bool paused)
         reg->CloseHeld = false;
         Backend->Queue(*reg, s, FD_CLOSE, reg->CloseError);
     }
-}
-
-bool TEventLoop::ReadPaused(TSocket s)
-{
-    TBackend::TRegistration* reg = Backend->Find(s);
-    return reg && reg->ReadPaused;
 }
 
 void TEventLoop::QuitFromAnyThread()
