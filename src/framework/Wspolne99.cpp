@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "core/Utf8Path.h"
+
 #ifndef TZZ_VERSION_MAJOR
 #define TZZ_VERSION_MAJOR 0
 #define TZZ_VERSION_MINOR 0
@@ -24,19 +26,6 @@ std::string Lower(std::string s)
 TVersionPair CompiledVersion()
 {
     return {(TZZ_VERSION_MAJOR << 16) | TZZ_VERSION_MINOR, (TZZ_VERSION_PATCH << 16) | TZZ_VERSION_TWEAK};
-}
-
-// Paths are UTF-8 on every system; a narrow path of the standard library is not (on Windows it
-// is the ANSI code page), so every path goes through these.
-std::filesystem::path FsPath(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8(const std::filesystem::path& p)
-{
-    std::u8string text = p.u8string();
-    return std::string(text.begin(), text.end());
 }
 
 }  // namespace
@@ -135,8 +124,8 @@ std::string LanguageAbbreviation(const std::string& locale)
 
 std::string HelpFileBase(const std::string& programPath, const std::string& languageAbbreviation)
 {
-    std::filesystem::path p = FsPath(programPath);
-    return WithSlash(Utf8(p.parent_path())) + Utf8(p.stem()) + languageAbbreviation;
+    std::filesystem::path p = PathOfUtf8(programPath);
+    return WithSlash(Utf8OfPath(p.parent_path())) + Utf8OfPath(p.stem()) + languageAbbreviation;
 }
 
 std::string HelpFileBase(const std::string& programPath)
@@ -148,7 +137,7 @@ std::string FindHelpFile(const std::string& base)
 {
     std::error_code ec;
     for (const char* ext : {".chm", ".HLP"})
-        if (std::filesystem::is_regular_file(FsPath(base + ext), ec))
+        if (std::filesystem::is_regular_file(PathOfUtf8(base + ext), ec))
             return base + ext;
     return {};
 }

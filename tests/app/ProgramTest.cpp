@@ -209,7 +209,7 @@ TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
 
 TEST(Program, DocumentFolderNamedWithPolishLettersIsServed)
 {
-    std::filesystem::path folder = PathOf(ConfigDir() + "/źródła www");
+    std::filesystem::path folder = PathOfUtf8(ConfigDir() + "/źródła www");
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "a.txt") << "hej";
     int http = FreePort();

@@ -2,40 +2,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "core/DocumentFile.h"
+#include "core/DocumentFolderFixture.h"
 
 namespace {
 
-std::filesystem::path U8(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8(const std::filesystem::path& p)
-{
-    std::u8string text = p.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-// A document folder of its own in the system's temporary folder, with an outside folder beside.
-struct DocumentFileTest : ::testing::Test {
-    std::filesystem::path Top, Dir;
-    std::string Folder;
-
-    void SetUp() override
-    {
-        Top = std::filesystem::temp_directory_path() / ("tzz-doc-" + std::to_string(std::random_device{}()));
-        Dir = Top / "www";
-        std::filesystem::create_directories(Dir);
-        Folder = Utf8(Dir);
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(Top, ec);
-    }
+struct DocumentFileTest : TDocumentFolderTest {
     void File(const std::filesystem::path& at, const std::string& content)
     {
         std::filesystem::create_directories(at.parent_path());
@@ -59,7 +32,7 @@ TEST_F(DocumentFileTest, AFileInsideIsReadInChunksWithItsSizeAndDate)
     EXPECT_TRUE(f.IsOpen());
     EXPECT_EQ(f.Size(), 3000u);
     ASSERT_TRUE(f.Modified().has_value());
-    EXPECT_EQ(f.Modified(), FileDateOf(Utf8(Dir / "sub" / "a.bin")));
+    EXPECT_EQ(f.Modified(), FileDateOf(Utf8OfPath(Dir / "sub" / "a.bin")));
     std::string read;
     char chunk[1514];
     for (int64_t n; (n = f.Read(chunk, sizeof chunk)) > 0;)
@@ -84,19 +57,19 @@ TEST_F(DocumentFileTest, FoldersMissingFilesAndNamesOutsideAreNoDocuments)
         EXPECT_FALSE(f.IsOpen()) << path;
     }
     // A name that does not start in the folder, however it is spelled.
-    EXPECT_FALSE(TDocumentFile::Exists(Folder, Utf8(Top / "secret.txt")));
+    EXPECT_FALSE(TDocumentFile::Exists(Folder, Utf8OfPath(Top / "secret.txt")));
     EXPECT_FALSE(TDocumentFile::Exists(Folder + "-other", Doc("-other/in.txt")));
     // A zero byte would cut the name short: "in.txt\0.html" is not in.txt.
     EXPECT_FALSE(TDocumentFile::Exists(Folder, Doc(std::string("/in.txt\0.html", 13))));
     // No folder, no documents, even for a name that exists.
-    EXPECT_FALSE(TDocumentFile::Exists("", Utf8(Dir / "in.txt")));
-    EXPECT_FALSE(TDocumentFile::Exists(Utf8(Top / "none"), Utf8(Top / "none") + "/in.txt"));
+    EXPECT_FALSE(TDocumentFile::Exists("", Utf8OfPath(Dir / "in.txt")));
+    EXPECT_FALSE(TDocumentFile::Exists(Utf8OfPath(Top / "none"), Utf8OfPath(Top / "none") + "/in.txt"));
     EXPECT_TRUE(TDocumentFile::Exists(Folder, Doc("/in.txt")));
 }
 
 TEST_F(DocumentFileTest, OpeningAnotherClosesTheFirstAndAPolishNameIsFound)
 {
-    File(Dir / U8("zażółć.txt"), "gęślą");
+    File(Dir / PathOfUtf8("zażółć.txt"), "gęślą");
     File(Dir / "b.txt", "bb");
     TDocumentFile f;
     ASSERT_TRUE(f.Open(Folder, Doc("/zażółć.txt")));
@@ -106,6 +79,6 @@ TEST_F(DocumentFileTest, OpeningAnotherClosesTheFirstAndAPolishNameIsFound)
     EXPECT_EQ(f.Read(two, sizeof two), 2);
     EXPECT_FALSE(f.Open(Folder, Doc("/missing")));
     EXPECT_FALSE(f.IsOpen());
-    EXPECT_EQ(FileDateOf(Utf8(Dir / "missing")), std::nullopt);
+    EXPECT_EQ(FileDateOf(Utf8OfPath(Dir / "missing")), std::nullopt);
     EXPECT_TRUE(FileDateOf(Folder).has_value());  // a folder's entry has a date too
 }

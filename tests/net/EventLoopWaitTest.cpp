@@ -7,19 +7,15 @@
 #include <thread>
 
 #include "net/EventLoop.h"
+#include "net/LoopRecorder.h"
 
 namespace {
 
-struct TQuitter : TNotificationTarget {
-    TEventLoop& Loop;
-    TEventLoop::TEndpoint Id;
-    std::vector<uint32_t> Seen;
-    explicit TQuitter(TEventLoop& loop) : Loop(loop), Id(loop.AllocateEndpoint(this)) {}
-    ~TQuitter() override { Loop.ReleaseEndpoint(Id); }
-    void WndProc(TMessage& m) override
+// Records each message and ends the loop's Run.
+struct TQuitter : TRecorder {
+    explicit TQuitter(TEventLoop& loop) : TRecorder(loop)
     {
-        Seen.push_back(m.Msg);
-        Loop.Quit();
+        Also = [&loop](uint32_t) { loop.Quit(); };
     }
 };
 

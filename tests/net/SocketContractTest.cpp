@@ -2,13 +2,14 @@
 // queued in this round must behave as if it had gone out at once, whatever ends the session.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/WSocket.h"
 #include "support/Loopback.h"
-#include "support/TestPlatform.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ struct Accepted {
 void ResetAndWait(TPeer& peer)
 {
     peer.Reset();
-    SleepMs(30);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
 }
 
 }  // namespace

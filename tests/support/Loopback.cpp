@@ -1,7 +1,9 @@
 #include "support/Loopback.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "net/WSocket.h"
 #include "support/TestPlatform.h"
@@ -52,6 +54,17 @@ TPeer::~TPeer()
     Close();
 }
 
+bool Connected(TPeer& peer, int port, int timeoutMs)
+{
+    for (int waited = 0;; waited += 20) {
+        if (peer.Connect(port))
+            return true;
+        if (waited >= timeoutMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 bool TPeer::Connect(int port)
 {
     Close();
@@ -67,9 +80,8 @@ bool TPeer::Connect(int port)
     // Never blocking: a connect in progress is waited for here, without the loop (the kernel
     // completes it on loopback whether or not the server accepts).
     if (::connect(FSocket, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
-        constexpr int inProgress = 10036;  // as Windows Sockets numbers it
         int error = SocketLastError();
-        if (error != WSAEWOULDBLOCK && error != inProgress)
+        if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
             return false;
         if (!WaitWritable(FSocket, 5000) || SocketPendingError(FSocket) != 0)
             return false;

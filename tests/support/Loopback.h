@@ -55,6 +55,10 @@ private:
     ByteString FPending;
 };
 
+// Connects peer to a program's port, trying again while the program is still starting; true
+// once connected.
+bool Connected(TPeer& peer, int port, int timeoutMs = 2000);
+
 std::string Hex(ByteView bytes);
 
 // Whether this system tells a connection's reset from its orderly end (WSAECONNRESET on the

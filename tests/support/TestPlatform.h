@@ -1,23 +1,14 @@
 #pragma once
-// What the tests need of the system and get differently on each: temporary folders, the
-// environment, sleeping, the heap and handles in use, and waiting on a raw socket. The files
+// What the tests need of the system and get differently on each: temporary folders, the heap
+// and handles in use, and waiting on a raw socket. The files
 // under support/posix and support/windows implement it; the build picks one.
 #include <cstddef>
-#include <optional>
 #include <string>
 
 #include "SocketApi.h"
 
 // A new, empty folder in the system's temporary folder, named prefix and a unique tail (UTF-8).
 std::string MakeTempDir(const std::string& prefix);
-
-// The process's environment, as the code under test and the programs it starts see it
-// (UTF-8 names and values).
-void SetEnv(const std::string& name, const std::string& value);
-void UnsetEnv(const std::string& name);
-std::optional<std::string> GetEnv(const std::string& name);
-
-void SleepMs(int ms);
 
 // Bytes of the C++ heap handed out and not given back.
 size_t HeapInUse();

@@ -84,16 +84,6 @@ struct TWindowsProgram : TChildProgram {
     bool HasLog(const std::string& text) { return Plain(Stdout).find(text) != std::string::npos; }
 };
 
-bool Connected(TPeer& peer, int port)
-{
-    for (int i = 0; i < 500; ++i) {
-        if (peer.Connect(port))
-            return true;
-        usleep(20000);
-    }
-    return false;
-}
-
 class WindowsProgram : public testing::Test {
 protected:
     // Wine must start here: a machine without it fails this test, it does not pass it by.
@@ -137,7 +127,7 @@ TEST_F(WindowsProgram, ServesLinuxClientsEndToEndAndStopsInOrder)
 
     // The bootstrap request: the address given on the (Unicode) command line, in code page 1250.
     TPeer bootstrap;
-    ASSERT_TRUE(Connected(bootstrap, http));
+    ASSERT_TRUE(Connected(bootstrap, http, 10000));
     bootstrap.Send("GET /appsvc/appmsg4.asp?fmnumber=5 HTTP/1.0\r\n\r\n");
     std::string reply = "Content-Type: text/data\r\n\r\n0 0 \xB3\xF3" "d\x9F.lan:8074 \xB3\xF3" "d\x9F.lan";
     EXPECT_EQ(bootstrap.ReadExactly(reply.size(), 5000), reply);
@@ -147,7 +137,7 @@ TEST_F(WindowsProgram, ServesLinuxClientsEndToEndAndStopsInOrder)
 
     // A document of the default folder.
     TPeer head;
-    ASSERT_TRUE(Connected(head, http));
+    ASSERT_TRUE(Connected(head, http, 10000));
     head.Send("HEAD /plik.txt HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(head.WaitClosed());
     std::string headers = head.Pending();
@@ -159,9 +149,9 @@ TEST_F(WindowsProgram, ServesLinuxClientsEndToEndAndStopsInOrder)
         << program.Stdout;
 
     TZzPeer five, seven, nine;
-    ASSERT_TRUE(Connected(five, port));
+    ASSERT_TRUE(Connected(five, port, 10000));
     ASSERT_TRUE(five.Login(5));
-    ASSERT_TRUE(Connected(seven, port));
+    ASSERT_TRUE(Connected(seven, port, 10000));
     ASSERT_TRUE(seven.Login(7));
 
     five.SendPacket(cpNewStatus, U32(2) + "hej");
@@ -175,7 +165,7 @@ TEST_F(WindowsProgram, ServesLinuxClientsEndToEndAndStopsInOrder)
     EXPECT_EQ(message.Payload.substr(0, 4), U32(7));
     EXPECT_EQ(message.Payload.substr(16), Znaki::ToCp1250("cześć") + ByteString(1, '\0'));
 
-    ASSERT_TRUE(Connected(nine, port));
+    ASSERT_TRUE(Connected(nine, port, 10000));
     ASSERT_TRUE(nine.Login(9));
     nine.SendPacket(cpContactsLast, U32(5) + "x" + U32(7) + "x" + U32(8) + "x");
     EXPECT_EQ(nine.ReadPacket().Payload, U32(5) + "\x02" + ByteString(9, '\0') + U32(7) + ByteString(10, '\0'));

@@ -29,6 +29,7 @@ inline constexpr uint32_t WM_USER = 1024;
 inline constexpr int WSAEINTR = 10004;
 inline constexpr int WSAEACCES = 10013;
 inline constexpr int WSAEWOULDBLOCK = 10035;
+inline constexpr int WSAEINPROGRESS = 10036;
 inline constexpr int WSAEINVAL = 10022;
 inline constexpr int WSAEMFILE = 10024;
 inline constexpr int WSAENOTSOCK = 10038;

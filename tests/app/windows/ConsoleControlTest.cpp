@@ -1,8 +1,6 @@
 // Ctrl+C, Ctrl+Break and closing the console, delivered as the system delivers them: to the
 // handler, on a thread of their own.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <io.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +13,7 @@
 #include "core/Znaki.h"
 #include "messenger/ZzSerwer.h"
 #include "support/Loopback.h"
+#include "support/windows/Pipe.h"
 
 namespace {
 
@@ -39,14 +38,8 @@ bool RunStopped(TEventLoop& loop, std::chrono::milliseconds within = std::chrono
 
 bool Connects(int port)
 {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<u_short>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    closesocket(s);
-    return ok;
+    TPeer peer;
+    return peer.Connect(port);
 }
 
 }  // namespace
@@ -87,9 +80,7 @@ TEST(ConsoleControl, ARequestDuringStartUpEndsTheFirstRoundAndLogoffIsNoRequest)
 TEST(ConsoleControl, ClosingTheConsoleWaitsUntilTheServersAreClosedAndTheLogWritten)
 {
     PrepareProcess();
-    HANDLE read = nullptr, write = nullptr;
-    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 1 << 16));
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_WRONLY | _O_BINARY);
+    TPipe pipe(1 << 16);
     int port = FreePort();
 
     std::atomic<bool> returned{false}, portOpenAtReturn{true};
@@ -97,7 +88,7 @@ TEST(ConsoleControl, ClosingTheConsoleWaitsUntilTheServersAreClosedAndTheLogWrit
     std::thread console;
     {
         TEventLoop loop;
-        THeadlessLog log(loop, fd);
+        THeadlessLog log(loop, pipe.Fd);
         auto server = std::make_unique<TZzSerwer>(loop);
         server->SetPort(port);
         std::string error;
@@ -110,12 +101,7 @@ TEST(ConsoleControl, ClosingTheConsoleWaitsUntilTheServersAreClosedAndTheLogWrit
             ConsoleControlHandler(CTRL_CLOSE_EVENT);
             // The system ends the process here: everything must be done by now.
             portOpenAtReturn = Connects(port);
-            DWORD waiting = 0;
-            char buf[4096];
-            DWORD n = 0;
-            if (PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0 &&
-                ReadFile(read, buf, sizeof buf, &n, nullptr))
-                logAtReturn.assign(buf, n);
+            logAtReturn = pipe.Drain();
             returned = true;
         });
         EXPECT_TRUE(RunStopped(loop));
@@ -129,6 +115,4 @@ TEST(ConsoleControl, ClosingTheConsoleWaitsUntilTheServersAreClosedAndTheLogWrit
     console.join();
     EXPECT_FALSE(portOpenAtReturn);
     EXPECT_EQ(logAtReturn, "przed zamknięciem\nzamknięte\n");
-    _close(fd);
-    CloseHandle(read);
 }

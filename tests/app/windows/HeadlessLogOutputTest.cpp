@@ -12,41 +12,9 @@
 #include "app/Serwer.h"
 #include "app/windows/ConsoleText.h"
 #include "core/Znaki.h"
+#include "support/windows/Pipe.h"
 
 namespace {
-
-// A pipe whose writing end is a C runtime descriptor, as standard output is.
-struct TPipe {
-    explicit TPipe(DWORD size)
-    {
-        HANDLE write = nullptr;
-        EXPECT_TRUE(CreatePipe(&Read, &write, nullptr, size));
-        Fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_WRONLY | _O_BINARY);
-    }
-    // The reading end first: a writer still blocked on the pipe then fails instead of waiting.
-    ~TPipe()
-    {
-        CloseHandle(Read);
-        if (Fd >= 0)
-            _close(Fd);
-    }
-    // What is waiting, without blocking.
-    std::string Drain()
-    {
-        std::string out;
-        DWORD waiting = 0;
-        while (PeekNamedPipe(Read, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
-            char buf[65536];
-            DWORD n = 0;
-            if (!ReadFile(Read, buf, std::min<DWORD>(waiting, sizeof buf), &n, nullptr))
-                break;
-            out.append(buf, n);
-        }
-        return out;
-    }
-    HANDLE Read = nullptr;
-    int Fd = -1;
-};
 
 std::wstring TempFile()
 {

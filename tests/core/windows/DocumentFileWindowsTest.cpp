@@ -1,40 +1,24 @@
 // The names by which Windows could lead a request out of the document folder, to a device or
 // to another view of a file; each must name no document.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "core/DocumentFile.h"
+#include "core/DocumentFolderFixture.h"
+#include "core/windows/WindowsHeaders.h"
 
 namespace {
 
-std::string Utf8(const std::filesystem::path& p)
-{
-    std::u8string text = p.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-struct DocumentFileWindowsTest : ::testing::Test {
-    std::filesystem::path Top, Dir;
-    std::string Folder;
-
+struct DocumentFileWindowsTest : TDocumentFolderTest {
     void SetUp() override
     {
-        Top = std::filesystem::temp_directory_path() / ("tzz-doc-" + std::to_string(std::random_device{}()));
-        Dir = Top / "www";
+        TDocumentFolderTest::SetUp();
         std::filesystem::create_directories(Dir / "sub");
-        Folder = Utf8(Dir);
         std::ofstream(Dir / "a.html", std::ios::binary) << "<p>a</p>";
         std::ofstream(Dir / "sub" / "b.txt", std::ios::binary) << "b";
         std::ofstream(Top / "secret.txt", std::ios::binary) << "secret";
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(Top, ec);
     }
     bool Named(const std::string& path) { return TDocumentFile::Exists(Folder, Folder + path); }
     bool Opens(const std::string& path)
@@ -119,7 +103,7 @@ TEST_F(DocumentFileWindowsTest, LinksCountWhereTheyLead)
     EXPECT_TRUE(Opens("/alias.html"));
     // The folder itself may be reached through a link.
     ASSERT_TRUE(link(Top / "wwwlink", Dir, SYMBOLIC_LINK_FLAG_DIRECTORY));
-    std::string linked = Utf8(Top / "wwwlink");
+    std::string linked = Utf8OfPath(Top / "wwwlink");
     EXPECT_TRUE(TDocumentFile::Exists(linked, linked + "/a.html"));
     EXPECT_FALSE(TDocumentFile::Exists(linked, linked + "/secret.txt"));
 }

@@ -3,14 +3,10 @@
 
 #include <filesystem>
 
+#include "core/Utf8Path.h"
 #include "framework/Wspolne99.h"
 
 namespace {
-
-std::filesystem::path U8(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 std::string Upper(std::string s)
 {
@@ -28,7 +24,7 @@ TEST(Wspolne99Windows, TheProgramItsFolderAndTheDocumentFolderBesideIt)
     EXPECT_EQ(Upper(program.substr(program.size() - 4)), ".EXE");
     EXPECT_TRUE(SameFile(program, Upper(program)));  // names compare as the file system does
     EXPECT_FALSE(SameFile(program, program + ".none"));
-    EXPECT_EQ(U8(DefaultDocumentFolder()), U8(program).parent_path() / "wwwroot");
+    EXPECT_EQ(PathOfUtf8(DefaultDocumentFolder()), PathOfUtf8(program).parent_path() / "wwwroot");
     EXPECT_EQ(ProductInfoOf(program).ProductName, "Trelubki Serwer Zuli-Zuli");
     EXPECT_EQ(ProductInfoOf(SystemDir() + "kernel32.dll").ProductName, "");
 }
@@ -38,7 +34,7 @@ TEST(Wspolne99Windows, FoldersEndInABackslashAndExist)
     for (const std::string& dir : {TempDir(), WindowsDir(), SystemDir(), PersonalDir(), ProgramFilesDir()}) {
         ASSERT_FALSE(dir.empty());
         EXPECT_EQ(dir.back(), '\\') << dir;
-        EXPECT_TRUE(std::filesystem::is_directory(U8(dir))) << dir;
+        EXPECT_TRUE(std::filesystem::is_directory(PathOfUtf8(dir))) << dir;
     }
     EXPECT_EQ(WithSlash("C:\\Programs"), "C:\\Programs\\");
     EXPECT_EQ(WithSlash("C:/Programs/"), "C:/Programs/");
@@ -65,9 +61,9 @@ TEST(Wspolne99Windows, TemporaryFilesAndHelpNames)
 {
     std::string t = NewTempFile();
     ASSERT_FALSE(t.empty());
-    EXPECT_EQ(Upper(U8(t).filename().string().substr(0, 2)), "WK");
-    EXPECT_TRUE(std::filesystem::exists(U8(t)));
-    std::filesystem::remove(U8(t));
+    EXPECT_EQ(Upper(PathOfUtf8(t).filename().string().substr(0, 2)), "WK");
+    EXPECT_TRUE(std::filesystem::exists(PathOfUtf8(t)));
+    std::filesystem::remove(PathOfUtf8(t));
     EXPECT_EQ(UserLanguageAbbreviation().size(), 3u);
     EXPECT_EQ(HelpFileBase("C:\\Programy\\Serwer.exe", "PLK"), "C:\\Programy\\SerwerPLK");
 }

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 std::string MakeTempDir(const std::string& prefix)
 {
@@ -18,27 +17,6 @@ std::string MakeTempDir(const std::string& prefix)
     if (!mkdtemp(path.data()))
         throw std::runtime_error("no temporary folder: " + path);
     return path;
-}
-
-void SetEnv(const std::string& name, const std::string& value)
-{
-    setenv(name.c_str(), value.c_str(), 1);
-}
-
-void UnsetEnv(const std::string& name)
-{
-    unsetenv(name.c_str());
-}
-
-std::optional<std::string> GetEnv(const std::string& name)
-{
-    const char* v = getenv(name.c_str());
-    return v ? std::optional<std::string>(v) : std::nullopt;
-}
-
-void SleepMs(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 size_t HeapInUse()

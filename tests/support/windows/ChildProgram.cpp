@@ -5,6 +5,7 @@
 #include "SocketApi.h"
 #include "core/windows/WideText.h"
 #include "net/EventLoop.h"
+#include "support/windows/Pipe.h"
 
 struct TChildProgram::TProcess {
     HANDLE Process = nullptr;
@@ -72,18 +73,6 @@ std::wstring EnvironmentBlock(const std::map<std::string, std::string>& env, con
     for (const std::wstring& e : entries)
         out += e + L'\0';
     return out + L'\0';
-}
-
-void Drain(HANDLE pipe, std::string& into)
-{
-    DWORD waiting = 0;
-    char buf[4096];
-    while (pipe && PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
-        DWORD n = 0;
-        if (!ReadFile(pipe, buf, std::min<DWORD>(waiting, sizeof buf), &n, nullptr) || n == 0)
-            return;
-        into.append(buf, n);
-    }
 }
 
 // Sends event to every process on the console of process pid, as a user's key press on it
@@ -174,8 +163,8 @@ TChildProgram::~TChildProgram()
 
 void TChildProgram::Pull()
 {
-    Drain(FProcess->Out, Stdout);
-    Drain(FProcess->Err, Stderr);
+    DrainPipe(FProcess->Out, Stdout);
+    DrainPipe(FProcess->Err, Stderr);
 }
 
 bool TChildProgram::WaitFor(const std::string& text, int timeoutMs)

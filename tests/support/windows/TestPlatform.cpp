@@ -1,7 +1,6 @@
 #include "support/TestPlatform.h"
 
 #include <malloc.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -27,28 +26,6 @@ std::string MakeTempDir(const std::string& prefix)
             break;
     }
     throw std::runtime_error("no temporary folder made for " + prefix);
-}
-
-// Through the C runtime, so that its copy (getenv) and the process's own both change.
-void SetEnv(const std::string& name, const std::string& value)
-{
-    _wputenv_s(WideOf(name).c_str(), WideOf(value).c_str());
-}
-
-void UnsetEnv(const std::string& name)
-{
-    _wputenv_s(WideOf(name).c_str(), L"");
-}
-
-std::optional<std::string> GetEnv(const std::string& name)
-{
-    const wchar_t* v = _wgetenv(WideOf(name).c_str());
-    return v ? std::optional<std::string>(Utf8Of(v)) : std::nullopt;
-}
-
-void SleepMs(int ms)
-{
-    Sleep(static_cast<DWORD>(ms));
 }
 
 // What the C++ heap holds, counted as it is handed out and given back: a walk of the C runtime's
