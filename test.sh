@@ -37,16 +37,13 @@ echo "== tests of the Windows build, under Wine =="
 if [ $wine_ok = 1 ]; then
   win_tests_start=$SECONDS
   # One Wine server for the whole leg (each program would otherwise start and stop its own).
-  # Debian's wineserver wrapper forces -p0 (end with the last program): call the server itself.
-  wineserver=/usr/lib/wine/wineserver64
-  [ -x "$wineserver" ] || wineserver=wineserver
   stop_wineserver() {
     exec 8>&-
-    WINEPREFIX="$PWD/build-win/wine" "$wineserver" -k 2>/dev/null || true
+    tools/wine-run.sh --prefix build-win/wine --stop-server || true
   }
   trap stop_wineserver EXIT
   stop_wineserver  # the one of the check above may not have ended yet
-  WINEPREFIX="$PWD/build-win/wine" "$wineserver" -p
+  tools/wine-run.sh --prefix build-win/wine --keep-server
   # The first program under a new server also starts Wine's own services and desktop; tests
   # started in that moment were seen to fail now and then without a word of output (a window
   # refused, a program gone at start). One program first, so that the tests find Wine settled.

@@ -4,6 +4,9 @@
 #   tools/wine-run.sh [--prefix DIR] --exec PROGRAM.exe ...  the same, Wine in this process, output
 #                                                            untouched (signals reach the program)
 #   tools/wine-run.sh [--prefix DIR] --check                 make the prefix, check Wine starts
+#   tools/wine-run.sh [--prefix DIR] --keep-server           start the prefix's Wine server, to
+#                                                            last until stopped
+#   tools/wine-run.sh [--prefix DIR] --stop-server           stop it and every program under it
 # The prefix (WINEPREFIX, or DIR; build-win/wine by default) is made on first use. No display
 # is used and no Mono/Gecko installer is offered. The output is the program's own (standard
 # error joins standard output unless it is a console), except that the line ends the Windows
@@ -31,6 +34,18 @@ fail() {
 }
 [ -n "$wine" ] && [ -x "$wine" ] || fail "Wine is not installed (Debian: wine64); the Windows programs cannot run"
 
+if [ "${1:-}" = "--keep-server" ] || [ "${1:-}" = "--stop-server" ]; then
+  # Debian's wineserver wrapper forces -p0 (end with the last program): call the server itself.
+  server=/usr/lib/wine/wineserver64
+  [ -x "$server" ] || server="$(command -v wineserver || true)"
+  [ -n "$server" ] || fail "Wine's server is not installed (Debian: wine64)"
+  if [ "$1" = "--keep-server" ]; then
+    exec "$server" -p
+  fi
+  "$server" -k 2>/dev/null
+  exit 0
+fi
+
 # One prefix made once, even when several tests start at the same moment.
 ready="$WINEPREFIX/.prefix-ready"
 if [ ! -f "$ready" ]; then
@@ -55,7 +70,7 @@ if [ "${1:-}" = "--check" ]; then
   exit 0
 fi
 
-[ $# -ge 1 ] || fail "usage: wine-run.sh [--prefix DIR] [--exec] PROGRAM.exe [ARGS...] | --check"
+[ $# -ge 1 ] || fail "usage: wine-run.sh [--prefix DIR] [--exec] PROGRAM.exe [ARGS...] | --check | --keep-server | --stop-server"
 if [ "$1" = "--exec" ]; then
   shift
   exec "$wine" "$@"

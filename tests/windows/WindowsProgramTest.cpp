@@ -51,10 +51,7 @@ int ProcessesInPrefix()
 
 void StopWineServer()
 {
-    TChildProgram("/bin/sh", {"-c", "for s in /usr/lib/wine/wineserver64 wineserver; do "
-                                    "command -v $s >/dev/null && exec $s -k; done"},
-                  {{"WINEPREFIX", WinePrefix}})
-        .Wait();
+    TChildProgram(WineRun, {"--prefix", WinePrefix, "--stop-server"}).Wait();
 }
 
 // The Windows program under Wine, in the test's own prefix, with a UTF-8 locale so that its
