@@ -7,13 +7,15 @@ need_pkgs=()
 have() { command -v "$1" >/dev/null 2>&1; }
 pkg_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-for p in cmake ninja-build g++ libgtest-dev libgmock-dev; do
+# lintian checks the packages the way Debian does.
+for p in cmake ninja-build g++ libgtest-dev libgmock-dev lintian; do
   pkg_installed "$p" || need_pkgs+=("$p")
 done
 # The window; without it the program is built headless only. Xvfb gives the window's program
-# tests an X server of their own; desktop-file-validate checks the desktop entry.
+# tests an X server of their own, and openbox a window manager on it (real frames and window
+# states); desktop-file-validate checks the desktop entry.
 if [ "${WITH_GUI:-ON}" != "OFF" ]; then
-  for p in qt6-base-dev xvfb desktop-file-utils; do
+  for p in qt6-base-dev xvfb openbox desktop-file-utils; do
     pkg_installed "$p" || need_pkgs+=("$p")
   done
 fi
@@ -36,7 +38,7 @@ if [ ${#need_pkgs[@]} -gt 0 ]; then
     echo "Some packages could not be installed; trying without the window (Qt 6)." >&2
     rest=()
     for p in "${need_pkgs[@]}"; do
-      case "$p" in qt6-base-dev | xvfb | desktop-file-utils) ;; *) rest+=("$p") ;; esac
+      case "$p" in qt6-base-dev | xvfb | openbox | desktop-file-utils) ;; *) rest+=("$p") ;; esac
     done
     [ ${#rest[@]} -eq 0 ] || $SUDO apt-get install -y -qq "${rest[@]}"
   fi

@@ -1,124 +1,129 @@
 #include "framework/FormaBezdokumentowaPozycjonowana.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
-
-#include <charconv>
+#include <QWindowStateChangeEvent>
 
 namespace {
 
-const char* const Section = "StareRozmiary";
+TRect ToRect(const QRect& r) { return {r.x(), r.y(), r.width(), r.height()}; }
 
-int ReadInt(TSettingsStore* store, const char* name, int fallback)
+int StateOf(Qt::WindowStates s)
 {
-    if (!store)
-        return fallback;
-    auto text = store->Read(Section, name);
-    if (!text)
-        return fallback;
-    int value = 0;
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
-    return ec == std::errc() && end == text->data() + text->size() ? value : fallback;
+    if (s & Qt::WindowMinimized)
+        return StanZminimalizowany;
+    if (s & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return StanZmaksymalizowany;
+    return StanNormalny;
 }
 
 }  // namespace
 
-TPlacement KeptOnScreen(TPlacement p, const QRect& area, const QMargins& frame)
-{
-    int frameWidth = p.Width + frame.left() + frame.right();
-    int frameHeight = p.Height + frame.top() + frame.bottom();
-    int right = area.x() + area.width(), bottom = area.y() + area.height();
-    if (p.Top + frameHeight > bottom)
-        p.Top = bottom - frameHeight;
-    if (p.Left + frameWidth > right)
-        p.Left = right - frameWidth;
-    if (p.Top < area.y())
-        p.Top = area.y();
-    if (p.Left < area.x())
-        p.Left = area.x();
-    return p;
-}
-
-QRect TFormaBezdokumentowaPozycjonowana::AvailableArea() const
+TRect TFormaBezdokumentowaPozycjonowana::AvailableArea(const TRect& near) const
 {
     if (!ScreenArea.isNull())
-        return ScreenArea;
-    QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+        return ToRect(ScreenArea);
+    QScreen* screen = QGuiApplication::screenAt(QPoint(near.Left + near.Width / 2, near.Top + near.Height / 2));
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? ToRect(screen->availableGeometry()) : TRect{0, 0, 1024, 768};
 }
 
-void TFormaBezdokumentowaPozycjonowana::KeepFrameOnScreen()
+TFrameMargins TFormaBezdokumentowaPozycjonowana::Frame() const
 {
-    // Some window managers give the frame only once the window is shown: correct it then, once.
-    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    if (!FCheckFrame || !isVisible() || windowState() != Qt::WindowNoState || frame.isNull())
-        return;
-    FCheckFrame = false;
-    TPlacement now{height(), width(), pos().x(), pos().y(), 0};
-    TPlacement kept = KeptOnScreen(now, AvailableArea(), frame);
-    if (kept.Left != now.Left || kept.Top != now.Top)
-        move(kept.Left, kept.Top);
+    QMargins m = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    return {m.left(), m.top(), m.right(), m.bottom()};
 }
+
+int TFormaBezdokumentowaPozycjonowana::State() const { return StateOf(windowState()); }
 
 void TFormaBezdokumentowaPozycjonowana::FormCreate()
 {
     TFormaBezdokumentowa::FormCreate();
-    TPlacement p;
-    p.Height = ReadInt(Settings(), "Wysokość", 342);
-    p.Width = ReadInt(Settings(), "Szerokość", 522);
-    p.Left = ReadInt(Settings(), "OdLewej", -1);
-    p.Top = ReadInt(Settings(), "OdGóry", -1);
-    p.State = ReadInt(Settings(), "StanOkna", 0);
-    // The frame counts: a status bar below the screen's edge is as lost as the whole window.
+    FStored = Settings() ? ReadPlacement(*Settings()) : TPlacement{};
     create();
-    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    FCheckFrame = frame.isNull();
-    p = KeptOnScreen(p, AvailableArea(), frame);
-    resize(p.Width, p.Height);
-    move(p.Left, p.Top);
-    FNormalPos = QPoint(p.Left, p.Top);
-    FNormalSize = QSize(p.Width, p.Height);
-    if (p.State == 1)
+    windowHandle()->installEventFilter(this);
+    // A window manager gives the frame only once the window is shown: the placement is fitted
+    // without it now, and again from the stored placement when it is known.
+    TFrameMargins frame = Frame();
+    FFrameKnown = !frame.IsNull();
+    TPlacement p = KeptOnScreen(FStored, AvailableArea(FStored.Bounds()), frame);
+    setGeometry(p.Left, p.Top, p.Width, p.Height);
+    FApplied = p.Bounds();
+    FNormal.Set(FApplied);
+    if (p.State == StanZminimalizowany)
         setWindowState(Qt::WindowMinimized);
-    else if (p.State == 2)
+    else if (p.State == StanZmaksymalizowany)
         setWindowState(Qt::WindowMaximized);
+}
+
+void TFormaBezdokumentowaPozycjonowana::FitOnceTheFrameIsKnown()
+{
+    if (FFrameKnown || !isVisible())
+        return;
+    TFrameMargins frame = Frame();
+    if (frame.IsNull())
+        return;
+    FFrameKnown = true;
+    if (!(FNormal.Bounds() == FApplied))
+        return;  // the user has placed the window meanwhile
+    TRect fitted = KeptOnScreen(FStored, AvailableArea(FStored.Bounds()), frame).Bounds();
+    FNormal.Set(fitted);
+    if (State() == StanNormalny && !(ToRect(geometry()) == fitted))
+        setGeometry(fitted.Left, fitted.Top, fitted.Width, fitted.Height);
+}
+
+void TFormaBezdokumentowaPozycjonowana::Changed()
+{
+    FitOnceTheFrameIsKnown();
+    if (isVisible())
+        FNormal.Changed(ToRect(geometry()), State());
 }
 
 void TFormaBezdokumentowaPozycjonowana::FormClose()
 {
     TFormaBezdokumentowa::FormClose();
-    int state = isMinimized() ? 1 : isMaximized() ? 2 : 0;
     TSettingsStore* s = Settings();
     if (!s)
         return;
-    s->Write(Section, "StanOkna", std::to_string(state));
+    TPlacement p;
+    p.State = State();
     setWindowState(Qt::WindowNoState);
-    s->Write(Section, "Wysokość", std::to_string(FNormalSize.height()));
-    s->Write(Section, "Szerokość", std::to_string(FNormalSize.width()));
-    s->Write(Section, "OdLewej", std::to_string(FNormalPos.x()));
-    s->Write(Section, "OdGóry", std::to_string(FNormalPos.y()));
-}
-
-void TFormaBezdokumentowaPozycjonowana::RememberNormal()
-{
-    // Not every platform gives the normal bounds back at once when a window is restored.
-    if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
-        FNormalPos = pos();
-        FNormalSize = size();
-    }
+    p.SetBounds(FNormal.Bounds());
+    WritePlacement(*s, p);
 }
 
 void TFormaBezdokumentowaPozycjonowana::moveEvent(QMoveEvent* event)
 {
     TFormaBezdokumentowa::moveEvent(event);
-    KeepFrameOnScreen();
-    RememberNormal();
+    Changed();
 }
 
 void TFormaBezdokumentowaPozycjonowana::resizeEvent(QResizeEvent* event)
 {
     TFormaBezdokumentowa::resizeEvent(event);
-    KeepFrameOnScreen();
-    RememberNormal();
+    Changed();
+}
+
+void TFormaBezdokumentowaPozycjonowana::changeEvent(QEvent* event)
+{
+    TFormaBezdokumentowa::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    int from = StateOf(static_cast<QWindowStateChangeEvent*>(event)->oldState());
+    if (TNormalBounds::Restored(from, State())) {
+        // Wherever the window system puts a restored window, it goes back to its normal bounds.
+        const TRect& b = FNormal.Bounds();
+        setGeometry(b.Left, b.Top, b.Width, b.Height);
+    }
+}
+
+bool TFormaBezdokumentowaPozycjonowana::eventFilter(QObject* watched, QEvent* event)
+{
+    // The frame appears with the first exposure; no move need come with it.
+    if (watched == windowHandle() && event->type() == QEvent::Expose)
+        FitOnceTheFrameIsKnown();
+    return TFormaBezdokumentowa::eventFilter(watched, event);
 }

@@ -1,10 +1,15 @@
 #pragma once
-#include <QMargins>
 #include <QRect>
 
 #include "framework/FormaBezdokumentowa.h"
+#include "framework/WindowPlacement.h"
 
-// A document-less window that comes back with the size, place and state it had when closed.
+class QWindow;
+
+// A document-less window that comes back with the size, place and state it had when closed. The
+// rules are WindowPlacement's; this class applies them with the toolkit. Bounds are the client
+// area's throughout (geometry()), read, fitted and stored alike: under X11 the frame is the
+// window manager's and known only once the window is shown.
 class TFormaBezdokumentowaPozycjonowana : public TFormaBezdokumentowa {
 public:
     using TFormaBezdokumentowa::TFormaBezdokumentowa;
@@ -12,26 +17,25 @@ public:
     void FormCreate() override;
     void FormClose() override;
 
-    // The screen area the whole frame is kept on; the primary screen's available area (without
-    // the desktop's panels) unless set.
+    // The screen area the whole frame is kept on; unless set, the available area (without the
+    // desktop's panels) of the screen the stored place lies on, or of the primary screen.
     QRect ScreenArea;
 
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QRect AvailableArea() const;
-    void KeepFrameOnScreen();
-    void RememberNormal();
-    bool FCheckFrame = false;  // until the window manager has given the window its frame
-    QPoint FNormalPos;  // place and size of the window in the normal state, as last seen
-    QSize FNormalSize;
-};
+    TRect AvailableArea(const TRect& near) const;
+    TFrameMargins Frame() const;
+    int State() const;
+    void FitOnceTheFrameIsKnown();
+    void Changed();
 
-struct TPlacement {
-    int Height = 342, Width = 522, Left = -1, Top = -1, State = 0;
+    TPlacement FStored;  // as read: fitted again from it once the frame is known
+    TRect FApplied;      // the bounds given at start-up
+    bool FFrameKnown = true;
+    TNormalBounds FNormal;
 };
-// Keeps the whole frame of a window (client size Width x Height, frame at Left, Top, with these
-// frame margins) on the area: never past its right or bottom edge, never above or left of it.
-TPlacement KeptOnScreen(TPlacement p, const QRect& area, const QMargins& frame = {});

@@ -167,68 +167,6 @@ TEST_F(WindowTest, FailedCheckAnnouncesNothingAndLeavesNoTemporaryFile)
     EXPECT_EQ(WkFiles(), before);
 }
 
-TEST_F(WindowTest, FirstStartOpensAtTheTopLeftWithTheDefaultSize)
-{
-    TQuietForm form;
-    form.FormCreate();
-    EXPECT_EQ(form.width(), 522);
-    EXPECT_EQ(form.height(), 342);
-    EXPECT_EQ(form.pos(), QPoint(0, 0));
-    EXPECT_EQ(form.windowState(), Qt::WindowNoState);
-}
-
-TEST_F(WindowTest, StoredPlacementIsKeptOnTheScreen)
-{
-    TPlacement p;
-    p.Left = 1900;
-    p.Width = 522;
-    QRect screen(0, 0, 1280, 1024);
-    EXPECT_EQ(KeptOnScreen(p, screen).Left, 758);
-    p.Top = 900;
-    EXPECT_EQ(KeptOnScreen(p, screen).Top, 1024 - 342);
-    TPlacement huge;
-    huge.Width = 5000;
-    huge.Height = 5000;
-    EXPECT_EQ(KeptOnScreen(huge, screen).Left, 0);
-    EXPECT_EQ(KeptOnScreen(huge, screen).Top, 0);
-
-    TSettingsStore s("Welkor/Trelubki Serwer Zuli-Zuli");
-    s.Write("StareRozmiary", "OdLewej", "1900");
-    s.Write("StareRozmiary", "Szerokość", "522");
-    s.Write("StareRozmiary", "Wysokość", "wysoko");  // not a number: the default
-    TQuietForm form;
-    form.ScreenArea = QRect(0, 0, 1280, 1024);
-    form.FormCreate();
-    QMargins frame = form.windowHandle()->frameMargins();
-    EXPECT_EQ(form.pos().x() + frame.left() + 522 + frame.right(), 1280);  // the frame's right edge on the screen's
-    EXPECT_EQ(form.height(), 342);
-}
-
-TEST_F(WindowTest, TheWholeFrameIsKeptOnTheAvailableArea)
-{
-    TSettingsStore s("Welkor/Trelubki Serwer Zuli-Zuli");
-    s.Write("StareRozmiary", "OdLewej", "1900");
-    s.Write("StareRozmiary", "OdGóry", "2000");
-    TQuietForm form;
-    form.ScreenArea = QRect(0, 24, 1280, 1000);  // a panel of 24 pixels above
-    form.FormCreate();
-    form.show();
-    Pump(20);
-    QRect frame = form.frameGeometry();
-    ASSERT_GT(frame.height(), form.height());  // the platform gives the window a frame
-    EXPECT_EQ(frame.bottom(), 1023);  // the status bar's edge too, not only the client area's
-    EXPECT_EQ(frame.right(), 1279);
-
-    TPlacement p;
-    p.Left = -50;
-    p.Top = 0;
-    TPlacement kept = KeptOnScreen(p, QRect(0, 24, 1280, 1000), QMargins(4, 30, 4, 4));
-    EXPECT_EQ(kept.Left, 0);
-    EXPECT_EQ(kept.Top, 24);
-    p.Top = 700;
-    EXPECT_EQ(KeptOnScreen(p, QRect(0, 24, 1280, 1000), QMargins(4, 30, 4, 4)).Top, 1024 - 342 - 34);
-}
-
 TEST_F(WindowTest, VersionFileAddressHasOneSlashAfterTheCode)
 {
     EXPECT_EQ(VersionFileAddress("http://v/", {'~', "/home/ala/trelubki-serwer"}),
@@ -386,25 +324,4 @@ TEST_F(WindowTest, DialogCaptionsAreExactlyTheirOwn)
     TBoxSeen about = SeeModalBox([&] { form.AboutItemClick(); });
     EXPECT_EQ(about.Title, "O programie Trelubki Serwer Zuli-Zuli...");
     EXPECT_TRUE(about.Text.startsWith("Trelubki Serwer Zuli-Zuli wersja 1.00.00.00\n"));
-}
-
-TEST_F(WindowTest, ClosingMaximisedStoresStateTwoAndTheNormalBounds)
-{
-    {
-        TQuietForm form;
-        form.FormCreate();
-        form.resize(600, 400);
-        form.move(20, 30);
-        form.show();
-        Pump(50);
-        form.showMaximized();
-        Pump(50);
-        form.close();
-    }
-    EXPECT_EQ(Placement("StanOkna"), "2");
-    EXPECT_EQ(Placement("Szerokość"), "600");
-    EXPECT_EQ(Placement("Wysokość"), "400");
-    TQuietForm again;
-    again.FormCreate();
-    EXPECT_TRUE(again.windowState() & Qt::WindowMaximized);
 }

@@ -16,6 +16,7 @@
 #include "support/ChildProgram.h"
 #include "support/RawHttpServer.h"
 #include "support/ZzPeer.h"
+#include "window/XDisplay.h"
 
 namespace {
 
@@ -53,62 +54,6 @@ size_t WkFiles(const std::string& folder)
         n += e.path().filename().string().rfind("wk", 0) == 0;
     return n;
 }
-
-// An X server of the test's own, when the machine has one to start: the toolkit's threads there
-// are the ones a stop signal could land on.
-struct TXServer {
-    pid_t Pid = -1;
-    std::string Display;
-    TXServer()
-    {
-        if (access("/usr/bin/Xvfb", X_OK) != 0)
-            return;
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        Pid = fork();
-        if (Pid == 0) {
-            fcntl(fds[1], F_SETFD, 0);  // the one descriptor it inherits
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 2);
-            std::string fd = std::to_string(fds[1]);
-            // -noreset: the server does not start over when its last client leaves.
-            execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-ac", "-nolisten", "tcp", "-screen", "0", "1024x768x24",
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        char number[16] = {};
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 5000) > 0 && read(fds[0], number, sizeof number - 1) > 0)
-            Display = ":" + std::to_string(std::atoi(number));
-        FNumberPipe = fds[0];  // open while it runs: it may write its number again, and dies when it cannot
-        // Its number comes a moment before it takes connections.
-        std::string socketPath = "/tmp/.X11-unix/X" + std::to_string(std::atoi(number));
-        for (int i = 0; !Display.empty() && i < 300 && !Accepts(socketPath); ++i)
-            usleep(10000);
-    }
-    static bool Accepts(const std::string& path)
-    {
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un to{};
-        to.sun_family = AF_UNIX;
-        std::snprintf(to.sun_path, sizeof to.sun_path, "%s", path.c_str());
-        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-        close(fd);
-        return ok;
-    }
-    ~TXServer()
-    {
-        if (Pid > 0) {
-            kill(Pid, SIGTERM);
-            waitpid(Pid, nullptr, 0);
-        }
-        if (FNumberPipe >= 0)
-            close(FNumberPipe);
-    }
-    int FNumberPipe = -1;
-};
 
 std::string Placement(const std::string& config, const std::string& name)
 {
