@@ -4,6 +4,25 @@
 
 #include "net/ServerFixture.h"
 
+namespace {
+
+// A client that writes its name into a list when it is freed.
+struct TTracked : TWSocketClient {
+    std::vector<std::string>* Log;
+    TTracked(TCustomWSocketServer* o, std::vector<std::string>* log) : TWSocketClient(o), Log(log) {}
+    ~TTracked() override { Log->push_back(Name); }
+};
+
+}  // namespace
+
+struct TrackedServerTest : ServerTest {
+    void TrackFrees(std::vector<std::string>& freed)
+    {
+        Server->Banner.clear();
+        Server->ClientClass = [&freed](TCustomWSocketServer* o) { return new TTracked(o, &freed); };
+    }
+};
+
 TEST_F(ServerTest, ClientsAreNamedAndListedInAcceptOrder)
 {
     Server->Banner.clear();
@@ -68,16 +87,10 @@ TEST_F(ServerTest, ConnectHandlerThatClosesTheClientSendsNoBanner)
     EXPECT_EQ(Server->ClientCount(), 0);
 }
 
-TEST_F(ServerTest, DestroyingTheServerFreesClientsLastToFirstWithoutDisconnect)
+TEST_F(TrackedServerTest, DestroyingTheServerFreesClientsLastToFirstWithoutDisconnect)
 {
-    struct TTracked : TWSocketClient {
-        std::vector<std::string>* Log;
-        TTracked(TCustomWSocketServer* o, std::vector<std::string>* log) : TWSocketClient(o), Log(log) {}
-        ~TTracked() override { Log->push_back(Name); }
-    };
     std::vector<std::string> freed;
-    Server->Banner.clear();
-    Server->ClientClass = [&](TCustomWSocketServer* o) { return new TTracked(o, &freed); };
+    TrackFrees(freed);
     Listen();
     TPeer a(Port()), b(Port()), c(Port());
     ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 3; }));
@@ -131,16 +144,10 @@ TEST_F(ServerTest, ClientDroppedByAnErrorReportLeavesTheList)
     EXPECT_EQ(Disconnects, 1);
 }
 
-TEST_F(ServerTest, ClientsLeavingFromAnywhereKeepTheOthersInAcceptOrder)
+TEST_F(TrackedServerTest, ClientsLeavingFromAnywhereKeepTheOthersInAcceptOrder)
 {
-    struct TTracked : TWSocketClient {
-        std::vector<std::string>* Log;
-        TTracked(TCustomWSocketServer* o, std::vector<std::string>* log) : TWSocketClient(o), Log(log) {}
-        ~TTracked() override { Log->push_back(Name); }
-    };
     std::vector<std::string> freed;
-    Server->Banner.clear();
-    Server->ClientClass = [&](TCustomWSocketServer* o) { return new TTracked(o, &freed); };
+    TrackFrees(freed);
     Listen();
     std::vector<std::unique_ptr<TPeer>> peers;
     for (int i = 0; i < 8; ++i) {
