@@ -3,6 +3,8 @@
 // it receives. Prints one table with the ratio ours/Redis.
 //   loadgen --ours PORT PID --redis PORT PID [--only relay|relay-online|fan-out|connections] [--seconds 5]
 //           [--connections 10000] [--online 10000]
+//   loadgen --ours PORT PID --only churn [--online 15000] [--seconds 5]
+// "churn" connects, logs in and leaves again and again beside that many users online (ours only).
 // "relay-online" is the relay again with that many other users logged in and idle (Redis: as
 // many idle subscribers, each on a channel of its own), all connected before the pairs.
 #include <arpa/inet.h>
@@ -647,6 +649,35 @@ TConnResult Connections(const TTarget& t, int count)
     return res;
 }
 
+// Connect/close churn beside users who stay: the cost of a connection's arrival and departure
+// while the client list is long. Each new client logs in (as a user not otherwise online) and
+// leaves at once. Our server only.
+struct TChurnResult {
+    double PerSecond = 0;
+    double ServerCpuUsPerConn = 0;
+};
+
+TChurnResult Churn(const TTarget& t, int online, double seconds)
+{
+    std::vector<int> idle = IdleUsers(t, online);
+    usleep(200000);
+    int64_t cpuStart = CpuTicks(t.Pid);
+    int64_t start = NowNs(), end = start + static_cast<int64_t>(seconds * 1e9);
+    long done = 0;
+    while (NowNs() < end) {
+        int fd = Client(t, 900000);
+        ::close(fd);
+        ++done;
+    }
+    double wall = double(NowNs() - start) / 1e9;
+    double cpuUs = double(CpuTicks(t.Pid) - cpuStart) * 1e6 / double(sysconf(_SC_CLK_TCK));
+    CloseAll(idle);
+    TChurnResult res;
+    res.PerSecond = double(done) / wall;
+    res.ServerCpuUsPerConn = done ? cpuUs / double(done) : 0;
+    return res;
+}
+
 // --- the table -----------------------------------------------------------------------------
 
 struct TRow {
@@ -681,7 +712,7 @@ int main(int argc, char** argv)
         } else if (a == "--online" && i + 1 < argc) {
             online = atoi(argv[++i]);
         } else {
-            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online|fan-out|connections] [--seconds S] [--connections N] [--online N]\n");
+            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online|fan-out|connections|churn] [--seconds S] [--connections N] [--online N]\n");
             return 2;
         }
     }
@@ -689,6 +720,18 @@ int main(int argc, char** argv)
     getrlimit(RLIMIT_NOFILE, &lim);
     lim.rlim_cur = lim.rlim_max;
     setrlimit(RLIMIT_NOFILE, &lim);
+
+    if (only == "churn") {
+        try {
+            TChurnResult c = Churn(ours, online, seconds);
+            printf("churn with %d users online: %.0f connections/s, server CPU %.1f us per connection\n", online,
+                   c.PerSecond, c.ServerCpuUsPerConn);
+        } catch (const std::exception& e) {
+            fprintf(stderr, "loadgen: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
 
     std::vector<TRow> rows = {
         {"relay", "messages/s", false, {}, {}},      {"relay", "latency p50 us", true, {}, {}},

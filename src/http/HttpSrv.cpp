@@ -203,6 +203,7 @@ void THttpConnection::HandleLine(std::string line)
         HdrUserAgent.clear();
         HdrHost.clear();
         HdrConnection.clear();
+        FRequestHeadBytes = CurrentLine.size();
         ParseRequestLine();
         RequestState = StateHeaders;
         return;
@@ -215,6 +216,9 @@ void THttpConnection::HandleLine(std::string line)
         ProcessRequest();
         return;
     }
+    if (FRequestHeadBytes + CurrentLine.size() > MaxRequestHeadBytes)
+        return;  // past what one request head may take
+    FRequestHeadBytes += CurrentLine.size();
     ParseHeaderLine();
 }
 

@@ -33,6 +33,12 @@ public:
     // about 80 KiB in all. Lines beyond are parsed but not stored.
     static constexpr size_t MaxHeaderLinesBytes = 64 * 1024;
     static constexpr size_t MaxHeaderLines = 256;
+    // One request's head, its request line and header lines together, is taken up to this
+    // much: header lines past it are read and dropped (neither parsed nor kept), and the
+    // request is answered when its head ends. So an unfinished request holds this much of
+    // parsed head at most, besides the line being read, however its lines are cut. A request
+    // line always fits: line mode drops longer lines (LineLimit is the same figure).
+    static constexpr size_t MaxRequestHeadBytes = 64 * 1024;
 
     explicit THttpConnection(TCustomWSocketServer* owner);
     ~THttpConnection() override;
@@ -92,6 +98,7 @@ private:
     bool FHeaderOnlyPending = false;  // a HEAD reply is queued; its end comes with OnDataSent
     std::unique_ptr<char[]> FChunkBuffer;
     size_t FHeaderLinesBytes = 0;
+    size_t FRequestHeadBytes = 0;  // of the request being read
     // A document transfer has started and its end (the posted DocumentDoneMessage) has not been
     // handled yet; lines of a kept-alive connection that arrive meanwhile wait in FEarlyLines.
     bool FReplyUnderWay = false;

@@ -346,12 +346,17 @@ TZzSerwer::~TZzSerwer()
 
 void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
 {
-    ByteString& buffer = client->ReceiveBuffer;
-    buffer.append(data);
+    client->ReceiveBuffer.append(data);
     // A paused client's packets wait in its buffer (a read that still came, or the rest of the
     // read that paused it) until ResumeReaders dispatches them.
     if (client->ReadPaused)
         return;
+    DispatchPackets(client, true);
+}
+
+void TZzSerwer::DispatchPackets(TZzClient* client, bool inTurns)
+{
+    ByteString& buffer = client->ReceiveBuffer;
     // Each packet counts as consumed before its handler runs, so a handler that raises can
     // never have the same packet dispatched again by the next read.
     size_t consumed = 0;
@@ -364,16 +369,13 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
     TSendQueueTotal& total = FLoop.QueuedTotal();
     const uint64_t queuedBefore = total.QueuedEver();
     int handled = 0;
+    // A handler that closes the connection (a logout) does not stop this: what the client sent
+    // behind it is handled all the same, in order, until the client object goes.
     while (buffer.size() - consumed >= PacketHeaderSize) {
-        // What a client sent after its connection ended (a logout, an abort) asks for nothing.
-        if (client->State() != wsConnected) {
-            consumed = buffer.size();
-            return;
-        }
         // One thread serves everyone: a turn ends after a bounded number of packets or of bytes
         // they queued (a status change goes to every user online), and the rest waits for the
         // next round, after the other connections have had theirs.
-        if (handled == MaxPacketsPerTurn || total.QueuedEver() - queuedBefore >= MaxQueuedPerTurn) {
+        if (inTurns && (handled == MaxPacketsPerTurn || total.QueuedEver() - queuedBefore >= MaxQueuedPerTurn)) {
             YieldTurn(client);
             return;
         }
@@ -396,7 +398,7 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
         // A queue this packet made too long is watched until its reader has caught up.
         if (total.CongestedQueues() > 0 && FGate)
             FGate->ScheduleStallCheck();
-        if (total.PushedOverLimit) {
+        if (inTurns && total.PushedOverLimit) {
             PauseReading(client);
             return;
         }
@@ -471,6 +473,14 @@ void TZzSerwer::ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketCli
     if (zz->ReadPaused) {
         zz->ReadPaused = false;
         std::erase(FWaiting, zz);
+    }
+    // What it sent before its connection ended and still waits for its turn is handled before
+    // it goes, all of it now: nothing more comes, and nothing a closed connection asks for
+    // reaches further than one recipient (it announces no status to others).
+    try {
+        DispatchPackets(zz, false);
+    } catch (...) {
+        // As in the receive loop: a handler's exception ends this dispatch and nothing else.
     }
     TZzGenericSerwer::ServerClientDisconnect(sender, client, error);
 }

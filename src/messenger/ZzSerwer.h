@@ -208,6 +208,9 @@ private:
         bool FContinuePosted = false;
     };
 
+    // The complete packets at the front of the client's buffer, in order: in turns while it is
+    // read, all of them once its connection has ended.
+    void DispatchPackets(TZzClient* client, bool inTurns);
     bool Hold(TZzClient* client);  // stops reading it; false when it is held already
     void PauseReading(TZzClient* client);
     void YieldTurn(TZzClient* client);

@@ -136,7 +136,10 @@ public:
     bool QueueCongested() const { return FCongested; }
     // When the congested queue last handed bytes to the network (or became congested).
     int64_t QueueProgressMs() const { return FProgressMs; }
-    // Stops or resumes the read readiness of the connection (see TEventLoop::PauseReading).
+    // Stops or resumes the read readiness of the connection (see TEventLoop::PauseReading), for
+    // an owner that has not yet handled all it read. Meanwhile the peer's orderly close waits
+    // too, also one already reported: it is taken up when reading resumes, so that everything
+    // the peer sent before closing is handled before the session ends.
     void PauseReading(bool paused);
     virtual int Receive(void* buffer, int bufferSize);
     // Reads what is waiting (in line mode: the pending line), at most maxBytes.
@@ -231,6 +234,8 @@ private:
     bool FPaused = false;
     uint32_t FPausedBits = 0;     // write and close readiness that came while paused
     uint16_t FPausedError = 0;    // the error the close came with
+    bool FReadPaused = false;     // see PauseReading
+    bool FCloseWaiting = false;   // the peer's orderly close came while reading was paused
     int64_t FReadCount = 0;
     bool FCloseInvoked = false;
     int FLastError = 0;

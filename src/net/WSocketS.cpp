@@ -1,7 +1,5 @@
 #include "net/WSocketS.h"
 
-#include <algorithm>
-
 TWSocketClient::TWSocketClient(TCustomWSocketServer* owner) : TWSocket(owner->Loop()), FOwner(owner) {}
 
 TWSocketClient::~TWSocketClient()
@@ -67,9 +65,16 @@ TCustomWSocketServer::TCustomWSocketServer(TEventLoop& loop) : TWSocket(loop)
 TCustomWSocketServer::~TCustomWSocketServer()
 {
     BeginDestroy();
+    // Last to first; each destructor leaves a gap where its client stood.
     while (!FClientList.empty()) {
+        TWSocketClient* last = FClientList.back();
+        if (!last) {
+            FClientList.pop_back();
+            --FHoles;
+            continue;
+        }
         try {
-            delete FClientList.back();  // its destructor takes it out of the list
+            delete last;
         } catch (...) {
         }
     }
@@ -79,35 +84,58 @@ TWSocketClient* TCustomWSocketServer::Client(int index) const
 {
     if (index < 0 || index >= ClientCount())
         return nullptr;
+    if (FHoles > 0)
+        Compact();
     return FClientList[static_cast<size_t>(index)];
 }
 
-bool TCustomWSocketServer::IsClient(const TWSocketClient* client) const
+void TCustomWSocketServer::Compact() const
 {
-    return std::find(FClientList.begin(), FClientList.end(), client) != FClientList.end();
+    size_t kept = 0;
+    for (TWSocketClient* c : FClientList) {
+        if (!c)
+            continue;
+        c->FListIndex = kept;
+        FClientList[kept++] = c;
+    }
+    FClientList.resize(kept);
+    FHoles = 0;
 }
 
 void TCustomWSocketServer::AddClient(TWSocketClient* client)
 {
+    client->FListIndex = FClientList.size();
+    client->FListSerial = FNextListSerial++;
     FClientList.push_back(client);
+    FListed.insert(client);
 }
 
 void TCustomWSocketServer::RemoveClient(TWSocketClient* client)
 {
-    auto it = std::find(FClientList.begin(), FClientList.end(), client);
-    if (it != FClientList.end())
-        FClientList.erase(it);
+    if (FListed.erase(client) == 0)
+        return;
+    FClientList[client->FListIndex] = nullptr;
+    ++FHoles;
+    while (!FClientList.empty() && !FClientList.back()) {
+        FClientList.pop_back();
+        --FHoles;
+    }
+    // Closed here rather than at the next look only when they are many: a server whose list
+    // is never walked must not keep a gap for every client it ever had.
+    if (FHoles * 2 > FClientList.size())
+        Compact();
 }
 
 void TCustomWSocketServer::PostClientClosed(TWSocketClient* client)
 {
-    PostMessageToSelf(WM_CLIENT_CLOSED, 0, reinterpret_cast<intptr_t>(client));
+    PostMessageToSelf(WM_CLIENT_CLOSED, static_cast<uintptr_t>(client->FListSerial), reinterpret_cast<intptr_t>(client));
 }
 
-void TCustomWSocketServer::ClientClosed(TWSocketClient* client)
+void TCustomWSocketServer::ClientClosed(TWSocketClient* client, uintptr_t serial)
 {
-    // The reference is used only while the client is still one of ours.
-    if (!IsClient(client))
+    // The reference is used only while the client is still one of ours, and the same listing:
+    // a client freed by another path may have left its address to a newer one.
+    if (!IsClient(client) || static_cast<uintptr_t>(client->FListSerial) != serial)
         return;
     try {
         // A client whose accept or adoption failed never connected: it is freed unannounced.
@@ -123,7 +151,7 @@ void TCustomWSocketServer::ClientClosed(TWSocketClient* client)
 void TCustomWSocketServer::Dispatch(TMessage& msg)
 {
     if (msg.Msg == WM_CLIENT_CLOSED) {
-        ClientClosed(reinterpret_cast<TWSocketClient*>(msg.LParam));
+        ClientClosed(reinterpret_cast<TWSocketClient*>(msg.LParam), msg.WParam);
         return;
     }
     TWSocket::Dispatch(msg);

@@ -3,7 +3,9 @@
 // accepted connection, keeps it in a list (in accept order) until its connection has closed,
 // then tells its owner and frees it, from a posted notification, so that whatever handler was
 // running when the connection closed can still use the client.
+#include <cstdint>
 #include <functional>
+#include <unordered_set>
 #include <vector>
 
 #include "net/WSocket.h"
@@ -32,7 +34,11 @@ protected:
     void SessionDropped() override;
 
 private:
+    friend class TCustomWSocketServer;
     TCustomWSocketServer* FOwner;
+    // Where the server lists it, and which listing this is (see TCustomWSocketServer).
+    size_t FListIndex = 0;
+    uint64_t FListSerial = 0;
     std::string FPeerAddr = "error";
     std::string FPeerPort = "error";
     bool FClosedNotified = false;
@@ -57,9 +63,10 @@ public:
     TWSocketClientConnectEvent OnClientConnect;
     TWSocketClientConnectEvent OnClientDisconnect;
 
-    int ClientCount() const { return static_cast<int>(FClientList.size()); }
+    int ClientCount() const { return static_cast<int>(FClientList.size() - FHoles); }
     TWSocketClient* Client(int index) const;
-    bool IsClient(const TWSocketClient* client) const;
+    // Whether the client is one of ours; the reference may be to a client freed meanwhile.
+    bool IsClient(const TWSocketClient* client) const { return FListed.contains(client); }
 
 protected:
     void Dispatch(TMessage& msg) override;
@@ -70,9 +77,18 @@ private:
     void AddClient(TWSocketClient* client);
     void RemoveClient(TWSocketClient* client);
     void PostClientClosed(TWSocketClient* client);
-    void ClientClosed(TWSocketClient* client);
+    void ClientClosed(TWSocketClient* client, uintptr_t serial);
+    // Closes the gaps that freed clients left, keeping the order.
+    void Compact() const;
 
-    std::vector<TWSocketClient*> FClientList;  // owned
+    // Accepting and freeing cost the same with ten thousand clients as with one: a freed
+    // client leaves a gap (nullptr) where it stood, found through its own FListIndex, and the
+    // gaps are closed, in order, before the next look at a position, or once they are half the
+    // list. So positions are always those of a list without gaps, as the callers expect.
+    mutable std::vector<TWSocketClient*> FClientList;  // owned, in accept order
+    mutable size_t FHoles = 0;
+    std::unordered_set<const TWSocketClient*> FListed;
+    uint64_t FNextListSerial = 1;
     int FClientNum = 0;
 };
 

@@ -93,8 +93,15 @@ void TCustomWSocket::SetSlowQueueMark(size_t bytes)
 
 void TCustomWSocket::PauseReading(bool paused)
 {
-    if (FHSocket != INVALID_SOCKET)
-        FLoop.PauseReading(FHSocket, paused);
+    FReadPaused = paused;
+    if (FHSocket == INVALID_SOCKET)
+        return;
+    FLoop.PauseReading(FHSocket, paused);
+    // After the read the loop reports again, if any: what the peer sent comes before its close.
+    if (!paused && FCloseWaiting) {
+        FCloseWaiting = false;
+        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_CLOSE, 0));
+    }
 }
 
 void TCustomWSocket::QueueString(ByteView str)

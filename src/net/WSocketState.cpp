@@ -32,6 +32,8 @@ void TCustomWSocket::AssignDefaultValue()
     FPaused = false;
     FPausedBits = 0;
     FPausedError = 0;
+    FReadPaused = false;
+    FCloseWaiting = false;
     FReadCount = 0;
     FCloseInvoked = false;
 }

@@ -15,11 +15,18 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
 {
     const TZzTexts& t = ZzTexts();
     ByteView description = payload.size() > 4 ? payload.substr(4) : ByteView();
-    sender->Status = PayloadUInt32(payload, 0);
-    if (sender->Status & stFriendsOnly)
+    uint32_t status = PayloadUInt32(payload, 0);
+    // A client whose connection has already closed (it logged out, or was ended, earlier in
+    // what it sent) has left for the others: a status change behind that is logged, but
+    // neither kept nor passed on, so that nobody is told that a user who has gone is back.
+    // A logout's own change goes out after its close, as the others learn of it from that.
+    const bool gone = sender->State() != wsConnected;
+    if (!gone)
+        sender->Status = status;
+    if (status & stFriendsOnly)
         SendPacket(sender, spMessage, MessagePayload(SystemSender, t.TylkoZnajomym));
 
-    uint32_t code = sender->Status & ~stFriendsOnly;
+    uint32_t code = status & ~stFriendsOnly;
     uint32_t shown = code;
     auto length = static_cast<uint32_t>(payload.size());
     switch (code) {
@@ -54,7 +61,7 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
     TSharedBytes shared;
     if (change.size() >= SharedBroadcastMin)
         shared = SharedPacket(sender->Loop(), spStatusChange, change);
-    int count = Serwer.ClientCount();
+    int count = gone ? 0 : Serwer.ClientCount();  // one who has gone tells nobody
     for (int i = 0; i < count; ++i) {
         TZzClient* c = Serwer.Client(i);
         if (!c || c->UserNumber() == sender->UserNumber())
@@ -64,5 +71,5 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
         else
             SendPacket(c, spStatusChange, change);
     }
-    Log(t.ZmienilStatus, {sender->UserNumber(), sender->Status, EscapeControlBytes(payload), length});
+    Log(t.ZmienilStatus, {sender->UserNumber(), status, EscapeControlBytes(payload), length});
 }

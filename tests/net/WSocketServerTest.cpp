@@ -1,6 +1,27 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "net/ServerFixture.h"
+
+namespace {
+
+// A client that writes its name into a list when it is freed.
+struct TTracked : TWSocketClient {
+    std::vector<std::string>* Log;
+    TTracked(TCustomWSocketServer* o, std::vector<std::string>* log) : TWSocketClient(o), Log(log) {}
+    ~TTracked() override { Log->push_back(Name); }
+};
+
+}  // namespace
+
+struct TrackedServerTest : ServerTest {
+    void TrackFrees(std::vector<std::string>& freed)
+    {
+        Server->Banner.clear();
+        Server->ClientClass = [&freed](TCustomWSocketServer* o) { return new TTracked(o, &freed); };
+    }
+};
 
 TEST_F(ServerTest, ClientsAreNamedAndListedInAcceptOrder)
 {
@@ -66,16 +87,10 @@ TEST_F(ServerTest, ConnectHandlerThatClosesTheClientSendsNoBanner)
     EXPECT_EQ(Server->ClientCount(), 0);
 }
 
-TEST_F(ServerTest, DestroyingTheServerFreesClientsLastToFirstWithoutDisconnect)
+TEST_F(TrackedServerTest, DestroyingTheServerFreesClientsLastToFirstWithoutDisconnect)
 {
-    struct TTracked : TWSocketClient {
-        std::vector<std::string>* Log;
-        TTracked(TCustomWSocketServer* o, std::vector<std::string>* log) : TWSocketClient(o), Log(log) {}
-        ~TTracked() override { Log->push_back(Name); }
-    };
     std::vector<std::string> freed;
-    Server->Banner.clear();
-    Server->ClientClass = [&](TCustomWSocketServer* o) { return new TTracked(o, &freed); };
+    TrackFrees(freed);
     Listen();
     TPeer a(Port()), b(Port()), c(Port());
     ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 3; }));
@@ -127,4 +142,67 @@ TEST_F(ServerTest, ClientDroppedByAnErrorReportLeavesTheList)
     EXPECT_EQ(closedEvents, 0);  // a dropped handle raises no session-closed event
     ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 0; }));
     EXPECT_EQ(Disconnects, 1);
+}
+
+TEST_F(TrackedServerTest, ClientsLeavingFromAnywhereKeepTheOthersInAcceptOrder)
+{
+    std::vector<std::string> freed;
+    TrackFrees(freed);
+    Listen();
+    std::vector<std::unique_ptr<TPeer>> peers;
+    for (int i = 0; i < 8; ++i) {
+        peers.push_back(std::make_unique<TPeer>(Port()));
+        ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == i + 1; }));
+    }
+    auto names = [&] {
+        std::vector<std::string> listed;
+        for (int i = 0; i < Server->ClientCount(); ++i)
+            listed.push_back(Server->Client(i)->Name);
+        return listed;
+    };
+    // The first, two in the middle and the last leave in one round.
+    for (int i : {0, 3, 4, 7})
+        peers[static_cast<size_t>(i)]->Close();
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 4; }));
+    EXPECT_EQ(names(), (std::vector<std::string>{"Client2", "Client3", "Client6", "Client7"}));
+    EXPECT_EQ(Server->Client(4), nullptr);
+    peers[1]->Close();
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 3; }));
+    TPeer late(Port());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 4; }));
+    EXPECT_EQ(names(), (std::vector<std::string>{"Client3", "Client6", "Client7", "Client9"}));
+    EXPECT_TRUE(Server->IsClient(Server->Client(0)));
+    freed.clear();
+    Server.reset();
+    EXPECT_EQ(freed, (std::vector<std::string>{"Client9", "Client7", "Client6", "Client3"}));
+}
+
+TEST_F(ServerTest, AClosedNotificationOfAClientFreedMeanwhileLeavesItsSuccessorAlone)
+{
+    // Something of the program's own that runs in the same round, before the accept.
+    struct TAction : TNotificationTarget {
+        std::function<void()> Run;
+        TEventLoop::TEndpoint Endpoint = TEventLoop::Default().AllocateEndpoint(this);
+        ~TAction() override { TEventLoop::Default().ReleaseEndpoint(Endpoint); }
+        void WndProc(TMessage&) override { Run(); }
+    } action;
+    Server->Banner.clear();
+    Listen();
+    TPeer a(Port());
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1; }));
+    TWSocketClient* first = Server->Client(0);
+    // The first client is told to the server as closed, then freed by another path before the
+    // loop reaches that notification; a client accepted meanwhile may take its address.
+    action.Run = [&] {
+        first->NotifyServerClosed();
+        delete first;
+    };
+    TPeer b(Port());  // waits in the backlog: accepted in the round of the action, after it
+    TEventLoop::Default().Post(action.Endpoint, TMessage{});
+    ASSERT_TRUE(RunUntil([&] { return Server->ClientCount() == 1 && Server->Client(0)->Name == "Client2"; }));
+    RunFor(50);  // the loop reaches the first client's notification
+    ASSERT_EQ(Server->ClientCount(), 1);
+    EXPECT_EQ(Server->Client(0)->Name, "Client2");
+    EXPECT_EQ(Server->Client(0)->State(), wsConnected);
+    EXPECT_EQ(Disconnects, 0);
 }

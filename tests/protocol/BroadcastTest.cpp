@@ -339,17 +339,3 @@ TEST_F(ProtocolTest, ReaderThatTakesATrickleIsDroppedAsOneThatTakesNothing)
     EXPECT_EQ(ClientOf(1)->UserNumber(), 7u);
     EXPECT_EQ(Total().CongestedQueues(), 0);
 }
-
-TEST_F(ProtocolTest, WhatFollowsALogoutInTheSameReadIsNotHandled)
-{
-    TZzPeer& five = Connect(5);
-    TZzPeer& seven = Connect(7);
-    five.Send(TZzPeer::Frame(cpNewStatus, U32(stLogout)) + TZzPeer::Frame(cpNewStatus, U32(2)) +
-              TZzPeer::Frame(cpSendMessage, U32(7) + U32(1) + U32(0) + ByteString("hej\0", 4)));
-    TPacket gone = seven.ReadPacket();
-    ASSERT_EQ(gone.Type, spStatusChange);
-    EXPECT_EQ(static_cast<uint8_t>(gone.Payload[4]), stLogout);
-    // Nobody is told that a user who has gone is back, nor gets a message from them.
-    EXPECT_TRUE(Silent(seven));
-    EXPECT_TRUE(five.WaitClosed());
-}
