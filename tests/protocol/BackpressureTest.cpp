@@ -189,10 +189,10 @@ TEST_F(ProtocolTest, StuckReadersAtTheBoundHoldOnlyTheirFeederAndAreDroppedInTim
 TEST_F(ProtocolTest, ClientsThatReadOnlyOnceTheirWriteIsDoneDoNotDeadlockAtTheBound)
 {
     TBoundsRestore restore;
-    Total().Limit = 3 * 1024 * 1024;
+    Total().Limit = 2 * 1024 * 1024;
     Serwer.SlowReaderTimeoutMs = 3000;
     constexpr int clients = 10;
-    constexpr uint32_t statuses = 12;
+    constexpr uint32_t statuses = 8;
     constexpr size_t descriptionSize = 40 * 1024;
     std::vector<TZzPeer*> peers;
     for (int i = 0; i < clients; ++i) {
@@ -201,8 +201,8 @@ TEST_F(ProtocolTest, ClientsThatReadOnlyOnceTheirWriteIsDoneDoNotDeadlockAtTheBo
         // is sent to them waits in the server's queues (not so small that TCP itself stalls).
         TZzClient* c = ClientOf(static_cast<size_t>(i));
         SocketSetOption(c->Handle(), SOL_SOCKET, SO_SNDBUF, 4096);
-        SocketSetOption(c->Handle(), SOL_SOCKET, SO_RCVBUF, 64 * 1024);
-        SocketSetOption(peers.back()->Handle(), SOL_SOCKET, SO_SNDBUF, 64 * 1024);
+        SocketSetOption(c->Handle(), SOL_SOCKET, SO_RCVBUF, 16 * 1024);
+        SocketSetOption(peers.back()->Handle(), SOL_SOCKET, SO_SNDBUF, 16 * 1024);
     }
     // Each writes a batch of big statuses (to all the others) and reads nothing before the
     // whole batch has gone: a simple client on one thread. Together they are over the bound.
@@ -270,6 +270,17 @@ TEST_F(ProtocolTest, HeldConnectionsWhosePeersCloseAreGoneAtOnce)
     }
     ASSERT_TRUE(RunUntil([&] { return Serwer.HeldAtBoundClients() == senders + 1; }))
         << "held " << Serwer.HeldAtBoundClients() << " total " << Total().Bytes();
+    // Each has read its one answer, so that its close is an orderly end (FIN), which a
+    // connection not read must still hear of.
+    std::vector<TPacketCount> got(senders);
+    ASSERT_TRUE(RunUntil([&] {
+        bool all = true;
+        for (int i = 0; i < senders; ++i) {
+            got[i].Pull(*peers[i]);
+            all &= got[i].ByType[spMessageAck] == 1;
+        }
+        return all;
+    }));
     size_t handles = OpenHandles();
 
     for (TZzPeer* p : peers)
