@@ -19,6 +19,12 @@ TZzClient::~TZzClient()
         FSerwer->ClientFreed(this);
 }
 
+void TZzClient::ClosedWhileReadHeld()
+{
+    if (FSerwer)
+        FSerwer->ClientClosedWhileHeld(this);
+}
+
 void TZzClient::SetUserNumber(uint32_t number)
 {
     if (FSerwer)
@@ -97,6 +103,7 @@ void TZzGenericSerwer::ClientFreed(TZzClient* client)
 {
     FIndex.Remove(client);
     StopAwaitingLogin(client);
+    UserListResized(client->UserListData.capacity(), 0);
 }
 
 void TZzGenericSerwer::StopAwaitingLogin(TZzClient* client)
@@ -283,6 +290,7 @@ void TZzGenericSerwer::ServerClientConnect(TCustomWSocketServer*, TWSocketClient
         ServerBgException(sender, e, canClose);
     };
     zz->SetLineMode(false);
+    SocketBoundSendBuffer(zz->Handle());
     DoClientConnect(zz);
 }
 
@@ -371,6 +379,13 @@ void TZzSerwer::DispatchPackets(TZzClient* client, bool inTurns)
     int handled = 0;
     // A handler that closes the connection (a logout) does not stop this: what the client sent
     // behind it is handled all the same, in order, until the client object goes.
+    // What the client's packets queue for itself never holds it back (see Queued).
+    struct TOwnQueue {
+        TSendQueueTotal& Total;
+        const void* Before;
+        ~TOwnQueue() { Total.OwnQueue = Before; }
+    } own{total, total.OwnQueue};
+    total.OwnQueue = client;
     while (buffer.size() - consumed >= PacketHeaderSize) {
         // One thread serves everyone: a turn ends after a bounded number of packets or of bytes
         // they queued (a status change goes to every user online), and the rest waits for the
@@ -392,14 +407,15 @@ void TZzSerwer::DispatchPackets(TZzClient* client, bool inTurns)
         ByteView payload = rest.substr(PacketHeaderSize, length);
         consumed += PacketHeaderSize + length;
         ++handled;
-        total.PushedOverLimit = false;
+        total.FedBacklogOverLimit = false;
         if (OnClientCommand)
             OnClientCommand(client, type, payload);
-        // A queue this packet made too long is watched until its reader has caught up.
-        if (total.CongestedQueues() > 0 && FGate)
+        // A queue this packet made too long (or left behind over the bound) is watched until
+        // its reader has caught up.
+        if ((total.CongestedQueues() > 0 || total.OverLimit()) && FGate)
             FGate->ScheduleStallCheck();
-        if (inTurns && total.PushedOverLimit) {
-            PauseReading(client);
+        if (inTurns && total.FedBacklogOverLimit && HoldsAtBound(client)) {
+            HoldAtBound(client);
             return;
         }
     }
@@ -415,13 +431,41 @@ bool TZzSerwer::Hold(TZzClient* client)
     return true;
 }
 
-void TZzSerwer::PauseReading(TZzClient* client)
+bool TZzSerwer::HoldsAtBound(const TZzClient* client) const
+{
+    // A client whose own queue is behind is most likely waiting for its write to end before
+    // it reads again: holding it would keep both sides waiting. Past the hard limit it is held
+    // all the same; and its queue is timed out as any other if it does not drain.
+    // One whose peer has closed has no more to send than it already has.
+    const TSendQueueTotal& total = FLoop.QueuedTotal();
+    return (!client->SendBacklogged() && !client->PeerClosed) || total.Bytes() >= total.HardLimit();
+}
+
+void TZzSerwer::HoldAtBound(TZzClient* client)
 {
     if (!Hold(client))
         return;
+    client->HeldAtBound = true;
     // The congestion may already have cleared within this round: look again at its end.
     FGate->RequestCheck();
     FGate->ScheduleStallCheck();
+}
+
+int TZzSerwer::HeldAtBoundClients() const
+{
+    return static_cast<int>(std::count_if(FWaiting.begin(), FWaiting.end(), [](const TZzClient* c) { return c->HeldAtBound; }));
+}
+
+void TZzSerwer::ClientClosedWhileHeld(TZzClient* client)
+{
+    // What its peer sent is all there is now, no more than the system holds for it: held at
+    // the bound it is read again (see HoldsAtBound), in turns as everyone, and its close is
+    // handled after the rest, so its descriptor and object go within a few rounds instead of
+    // when the queues drain, and nothing it sent is lost. Held for its turn, it is read again
+    // in the next round anyway.
+    client->PeerClosed = true;
+    if (client->HeldAtBound && FGate)
+        FGate->RequestCheck();
 }
 
 void TZzSerwer::YieldTurn(TZzClient* client)
@@ -432,14 +476,21 @@ void TZzSerwer::YieldTurn(TZzClient* client)
 
 void TZzSerwer::ResumeReaders()
 {
-    if (FWaiting.empty() || FLoop.QueuedTotal().OverLimit())
+    if (FWaiting.empty())
         return;
+    const bool over = FLoop.QueuedTotal().OverLimit();
     // In the order they were held; one that is held again goes to the back of the new list.
-    // None of them is freed meanwhile: freeing comes from a posted notification.
+    // Those held at the bound stay held while the total is over it. None of them is freed
+    // meanwhile: freeing comes from a posted notification.
     std::vector<TZzClient*> waiting;
     waiting.swap(FWaiting);
     for (TZzClient* c : waiting) {
+        if (c->HeldAtBound && over && HoldsAtBound(c) && c->State() == wsConnected) {
+            FWaiting.push_back(c);
+            continue;
+        }
         c->ReadPaused = false;
+        c->HeldAtBound = false;
         if (c->State() != wsConnected)
             continue;
         try {
@@ -452,13 +503,40 @@ void TZzSerwer::ResumeReaders()
     }
 }
 
-void TZzSerwer::AbortStalledQueues()
+void TZzSerwer::DropStalledReaders()
 {
-    int64_t now = MonotonicMs();
+    const int64_t now = MonotonicMs();
+    const bool over = FLoop.QueuedTotal().OverLimit();
+    const auto rate = static_cast<uint64_t>(std::max(MinReaderRate, 1));
+    const uint64_t allowed = rate * static_cast<uint64_t>(std::max(SlowReaderTimeoutMs, 0)) / 1000;
     int count = ClientCount();
     for (int i = 0; i < count; ++i) {
         TZzClient* c = Client(i);
-        if (c && c->QueueCongested() && now - c->QueueProgressMs() >= SlowReaderTimeoutMs) {
+        if (!c)
+            continue;
+        bool watched = c->State() == wsConnected && (c->QueueCongested() || (over && c->SendBacklogged()));
+        if (!watched) {
+            c->FStallWatched = false;
+            continue;
+        }
+        uint64_t acked = c->AcknowledgedBytes();
+        if (!c->FStallWatched) {
+            c->FStallWatched = true;
+            c->FStallCheckedMs = now;
+            c->FStallAcked = acked;
+            c->FStallDebt = 0;
+            continue;
+        }
+        // Owed at the minimum rate since the last look, paid by what the peer took; nothing is
+        // saved up ahead, so a reader that was fast once may not stop for longer later.
+        uint64_t owed = c->FStallDebt + rate * static_cast<uint64_t>(now - c->FStallCheckedMs) / 1000;
+        uint64_t paid = acked - std::min(c->FStallAcked, acked);
+        c->FStallDebt = owed > paid ? owed - paid : 0;
+        c->FStallCheckedMs = now;
+        c->FStallAcked = acked;
+        if (c->FStallDebt >= allowed && c->FStallDebt > 0) {
+            // A stalled reader: it stopped, or takes less than the minimum rate.
+            c->FStallWatched = false;
             try {
                 c->Abort();
             } catch (...) {
@@ -467,11 +545,18 @@ void TZzSerwer::AbortStalledQueues()
     }
 }
 
+bool TZzSerwer::NeedsStallCheck() const
+{
+    const TSendQueueTotal& total = FLoop.QueuedTotal();
+    return total.CongestedQueues() > 0 || total.OverLimit() || HeldAtBoundClients() > 0;
+}
+
 void TZzSerwer::ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketClient* client, uint16_t error)
 {
     auto* zz = static_cast<TZzClient*>(client);
     if (zz->ReadPaused) {
         zz->ReadPaused = false;
+        zz->HeldAtBound = false;
         std::erase(FWaiting, zz);
     }
     // What it sent before its connection ended and still waits for its turn is handled before
@@ -507,7 +592,7 @@ void TZzSerwer::TReadGate::ScheduleStallCheck()
     if (FStallCheckPosted)
         return;
     FStallCheckPosted = true;
-    FLoop.PostDelayed(FEndpoint, TMessage{}, std::clamp(FOwner.SlowReaderTimeoutMs / 4, 10, 1000));
+    FLoop.PostDelayed(FEndpoint, TMessage{}, std::clamp(FOwner.SlowReaderTimeoutMs / 8, 10, 250));
 }
 
 void TZzSerwer::TReadGate::PostContinue()
@@ -528,12 +613,26 @@ void TZzSerwer::TReadGate::WndProc(TMessage& msg)
         return;
     }
     FStallCheckPosted = false;
-    FOwner.AbortStalledQueues();
-    if (FLoop.QueuedTotal().CongestedQueues() > 0)
+    FOwner.DropStalledReaders();
+    // Those held at the bound whose own queue has fallen behind meanwhile are read again.
+    FOwner.ResumeReaders();
+    if (FOwner.NeedsStallCheck())
         ScheduleStallCheck();
 }
 
 // ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// A send queue over its limit: the client is dropped at once (back-pressure keeps
+// well-behaved readers far below it).
+void AbortPastQueueLimit(TZzClient* client)
+{
+    if (client->OwnBufferedBytes() > client->Loop().QueuedTotal().QueueLimit)
+        client->Abort();
+}
+
+}  // namespace
 
 void SendPacket(TZzClient* client, uint32_t type, ByteView payload)
 {
@@ -553,8 +652,7 @@ void SendPacket(TZzClient* client, uint32_t type, ByteView payload)
         client->QueueString(ByteView(header, PacketHeaderSize));
         client->SendString(payload);
     }
-    if (client->BufferedBytes() > MaxUnsentPerClient)
-        client->Abort();
+    AbortPastQueueLimit(client);
 }
 
 TSharedBytes SharedPacket(TEventLoop& loop, uint32_t type, ByteView payload)
@@ -572,6 +670,5 @@ void SendSharedPacket(TZzClient* client, const TSharedBytes& packet)
     if (!client || client->State() != wsConnected)
         return;
     client->SendShared(packet);
-    if (client->BufferedBytes() > MaxUnsentPerClient)
-        client->Abort();
+    AbortPastQueueLimit(client);
 }

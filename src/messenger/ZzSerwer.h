@@ -2,6 +2,7 @@
 // The messenger server: listens on one port (8074), keeps one TZzClient per connection, and
 // turns each client's byte stream into packets (OnClientCommand). It knows nothing of what the
 // packets mean; the command handler does.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,8 +27,15 @@ public:
     uint32_t Status = 0;
     ByteString ContactsReply;
     ByteString UserListData;
-    // Not read while the send queues it added to are congested (TZzSerwer::ClientReceived).
+    // The upload in progress did not fit in the server's room for user lists: its remaining
+    // pieces are not kept (see TZzGenericSerwer::UserListLimit).
+    bool UserListRefused = false;
+    // Not read now: held at the end of its turn, or (HeldAtBound) because its packets fed
+    // queues that are behind while all queues are at their bound (TZzSerwer::ClientReceived).
     bool ReadPaused = false;
+    bool HeldAtBound = false;
+    // Its peer closed while it was not read: what is left to read is all it will send.
+    bool PeerClosed = false;
 
     // The number named at login; 0 before it.
     uint32_t UserNumber() const { return FUserNumber; }
@@ -38,10 +46,20 @@ public:
     // Order of acceptance among the server's clients (0 while not filed with a server).
     uint64_t AcceptSequence() const { return FAcceptSequence; }
 
+protected:
+    void ClosedWhileReadHeld() override;
+
 private:
     friend class TZzGenericSerwer;
+    friend class TZzSerwer;
     friend class TZzUserIndex;
     TZzGenericSerwer* FSerwer = nullptr;  // the server it is filed with; it outlives the client
+    // Whether its reader keeps up: watched while its queue is behind, with what the reader owes
+    // at the minimum rate since (see TZzSerwer::DropStalledReaders).
+    bool FStallWatched = false;
+    int64_t FStallCheckedMs = 0;
+    uint64_t FStallAcked = 0;
+    uint64_t FStallDebt = 0;
     uint64_t FAcceptSequence = 0;
     uint32_t FUserNumber = 0;
     bool FLoggedIn = false;
@@ -99,6 +117,14 @@ public:
     TZzClient* FirstWithNumber(uint32_t number) const { return FIndex.First(number); }
     TZzClient* FirstConnectedWithNumber(uint32_t number) const { return FIndex.FirstConnected(number); }
 
+    // What the stored user lists of all connections may hold together; an upload that does not
+    // fit is refused (the command handler tells the client). Counted by the lists' capacity.
+    static constexpr size_t DefaultUserListLimit = 256 * 1024 * 1024;
+    size_t UserListLimit = DefaultUserListLimit;
+    size_t UserListBytes() const { return FUserListBytes; }
+    // A client's UserListData was given this capacity instead of that one.
+    void UserListResized(size_t before, size_t after) { FUserListBytes = FUserListBytes - std::min(before, FUserListBytes) + after; }
+
 protected:
     virtual void ServerBgException(TCustomWSocket* sender, const std::exception& e, bool& canClose);
     virtual void DoClientConnect(TZzClient* client);
@@ -113,6 +139,8 @@ protected:
     virtual void ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketClient* client, uint16_t error);
     virtual void ServerSessionClosed(TCustomWSocket* sender, uint16_t error);
     virtual void ClientReceived(TZzClient* client, ByteView data) = 0;
+    // The peer of a client that is not read now has closed.
+    virtual void ClientClosedWhileHeld(TZzClient*) {}
 
     int32_t FPort = 0;
     bool FDestroying = false;
@@ -148,23 +176,32 @@ private:
     TLoginSweep FLoginSweep;
     // Both declared before the listening server: its clients leave them when freed.
     TZzUserIndex FIndex;
+    size_t FUserListBytes = 0;
     std::unique_ptr<TWSocketServer> FSocketServer;
     ByteString FReadBuffer;  // what one read brings, before the reassembly takes it
 };
 
 // Back-pressure. Once all send queues together hold the loop's TSendQueueTotal::Limit (256 MiB
-// by default), a connection whose packet was queued is not read any more (no read readiness is
-// asked for) and the rest of what it sent waits, until the total is back under three quarters
-// of the limit: senders are slowed down, and nobody who reads loses anything.
-// One reader that does not keep up holds nobody else back: its queue, from SlowReaderMark bytes
-// until it has drained to half of that, is congested, and a congested queue that has not sent
-// half a mark for SlowReaderTimeoutMs belongs to a client that has stopped reading (or takes a
-// trickle): it is aborted.
+// by default), a connection whose packet fed another connection's queue that is behind (the
+// network refused part of it) is not read any more (no read readiness is asked for) and the
+// rest of what it sent waits, until the total is back under three quarters of the limit:
+// whoever feeds the stuck is slowed down, nobody else, and nobody who reads loses anything.
+// What a connection queues for itself (an acknowledgement, its user list) never holds it, and
+// neither does feeding others while its own queue is behind: such a client is most likely
+// waiting for its write to end before it reads again, up to the hard limit (twice the bound).
+//
+// Readers that stop are dropped; readers that keep reading are kept. A queue is watched while
+// it is congested (from SlowReaderMark bytes until it has drained to half of that) and, while
+// the total is over its bound, whenever it is behind at all, whatever its size. While watched,
+// its reader owes MinReaderRate bytes a second, paid by what the peer acknowledged (what it
+// really took, not what waits in the system's buffer); a reader that owes SlowReaderTimeoutMs
+// worth of it (it took nothing for that long, or takes a trickle) is aborted. So a reader may
+// pause for up to that long and catch up, and any reader at MinReaderRate or more stays.
+// A client is aborted at once when what its queue holds of its own passes the loop's
+// TSendQueueTotal::QueueLimit (32 MiB by default; shared broadcasts count once, in the total).
 inline constexpr size_t SlowReaderMark = 1024 * 1024;
 inline constexpr int DefaultSlowReaderTimeoutMs = 10000;
-// A client is aborted at once when this much waits unsent for it (shared broadcast payloads
-// counted in full): back-pressure keeps well-behaved readers far below it.
-inline constexpr size_t MaxUnsentPerClient = 32 * 1024 * 1024;
+inline constexpr int DefaultMinReaderRate = 32 * 1024;
 
 class TZzSerwer : public TZzGenericSerwer {
 public:
@@ -179,12 +216,16 @@ public:
     explicit TZzSerwer(TEventLoop& loop = TEventLoop::Default());
     ~TZzSerwer() override;
 
+    // Clients not read now, and those of them held at the bound of all queues.
     int PausedClients() const { return static_cast<int>(FWaiting.size()); }
+    int HeldAtBoundClients() const;
     int SlowReaderTimeoutMs = DefaultSlowReaderTimeoutMs;
+    int MinReaderRate = DefaultMinReaderRate;  // bytes a second
 
 protected:
     void ClientReceived(TZzClient* client, ByteView data) override;
     void ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketClient* client, uint16_t error) override;
+    void ClientClosedWhileHeld(TZzClient* client) override;
 
 private:
     // Hears when congestion clears (Flush) and ticks the check for stalled queues (WndProc).
@@ -212,10 +253,13 @@ private:
     // read, all of them once its connection has ended.
     void DispatchPackets(TZzClient* client, bool inTurns);
     bool Hold(TZzClient* client);  // stops reading it; false when it is held already
-    void PauseReading(TZzClient* client);
+    // Whether a client whose packet fed a queue that is behind, over the bound, is held for it.
+    bool HoldsAtBound(const TZzClient* client) const;
+    void HoldAtBound(TZzClient* client);
     void YieldTurn(TZzClient* client);
     void ResumeReaders();
-    void AbortStalledQueues();
+    void DropStalledReaders();
+    bool NeedsStallCheck() const;
 
     TEventLoop& FLoop;
     std::vector<TZzClient*> FWaiting;  // not read now: held at the bound or at their turn's end

@@ -134,12 +134,20 @@ public:
     // to half of it; see TSendQueueTotal.
     void SetSlowQueueMark(size_t bytes);
     bool QueueCongested() const { return FCongested; }
-    // When the congested queue last handed bytes to the network (or became congested).
-    int64_t QueueProgressMs() const { return FProgressMs; }
+    // The network refused part of the queue and it has not emptied since: its reader is behind.
+    bool SendBacklogged() const { return FBacklogged; }
+    // What this queue holds for this connection alone: copied bytes and its references to
+    // shared payloads (TSendQueueTotal::SharedEntryCost each), not the shared bytes themselves.
+    size_t OwnBufferedBytes() const { return FOwnBytes; }
+    // Bytes of this session the peer has acknowledged (where the system tells; elsewhere what
+    // the network took, which a bounded send buffer keeps close to it): what the reader really
+    // took, not what waits in the system's send buffer.
+    uint64_t AcknowledgedBytes() const;
     // Stops or resumes the read readiness of the connection (see TEventLoop::PauseReading), for
-    // an owner that has not yet handled all it read. Meanwhile the peer's orderly close waits
-    // too, also one already reported: it is taken up when reading resumes, so that everything
-    // the peer sent before closing is handled before the session ends.
+    // an owner that has not yet handled all it read. Meanwhile the peer's close waits too, also
+    // one already reported: it is taken up when reading resumes, so that everything the peer
+    // sent before closing is handled before the session ends. The owner hears of it at once
+    // (ClosedWhileReadHeld), so that it need not keep the connection waiting for long.
     void PauseReading(bool paused);
     virtual int Receive(void* buffer, int bufferSize);
     // Reads what is waiting (in line mode: the pending line), at most maxBytes.
@@ -182,6 +190,10 @@ protected:
     virtual void TriggerSessionClosed(uint16_t error);
     // The error report dropped the handle (10054, 10057): no session-closed event follows.
     virtual void SessionDropped() {}
+    // The peer closed while reading is paused (PauseReading). By default the close waits for
+    // reading to resume, and is then handled after what is still to be read; an owner that
+    // holds a connection for long may resume it at once instead.
+    virtual void ClosedWhileReadHeld() {}
 
     void ChangeState(TSocketState newState);
     void SocketError(const std::string& tag, int code);  // Windows Sockets code
@@ -197,8 +209,11 @@ protected:
     void AssignDefaultValue();
     void PutDataInSendBuffer(const void* data, int len);
     void DeleteBufferedData();
-    // Counts len bytes just put in the queue (copied or shared) as this queue's.
-    void Queued(size_t len);
+    // Counts len bytes just put in the queue (copied or shared) as this queue's, own of them
+    // as held for this connection alone (see OwnBufferedBytes).
+    void Queued(size_t len, size_t own);
+    // A shared payload at the queue's front has gone out.
+    void SharedEntryDone();
     // Keeps the congested flag (and the loop's count of congested queues) in step with the
     // queue's length; the usual case, a short queue that was not congested, costs one compare.
     void QueueLengthChanged()
@@ -234,8 +249,6 @@ private:
     bool FPaused = false;
     uint32_t FPausedBits = 0;     // write and close readiness that came while paused
     uint16_t FPausedError = 0;    // the error the close came with
-    bool FReadPaused = false;     // see PauseReading
-    bool FCloseWaiting = false;   // the peer's orderly close came while reading was paused
     int64_t FReadCount = 0;
     bool FCloseInvoked = false;
     int FLastError = 0;
@@ -289,8 +302,12 @@ private:
     bool FQueuedBefore = false;  // something was queued in this session (until the queue is dropped)
     size_t FSlowQueueMark = 0;
     bool FCongested = false;
-    int64_t FProgressMs = 0;
-    size_t FSentSinceProgress = 0;
+    bool FBacklogged = false;
+    size_t FOwnBytes = 0;
+    uint64_t FHandedBytes = 0;  // to the network in this session
+    bool FReadHeld = false;     // PauseReading
+    bool FHeldClose = false;    // the peer's close, kept while reading is paused
+    uint16_t FHeldCloseError = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
     bool FDestroying = false;
     bool FFlushRequested = false;

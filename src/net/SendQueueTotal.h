@@ -7,8 +7,9 @@
 // caller) still holds it.
 //
 // Congestion of all queues: the total has reached its Limit. Whoever decides what a connection
-// may add (the messenger server) stops reading the connections whose packets were queued while
-// over the limit, and resumes them when the total is back under three quarters of it: the
+// may add (the messenger server) then stops reading the connections whose packets fed queues
+// that are backed up (the network refused part of them), never for what a connection queued
+// for itself, and resumes them when the total is back under three quarters of the limit: the
 // endpoints that asked for it get a Flush in that round. A single queue may also count as
 // congested (a slow-queue mark, see TCustomWSocket::SetSlowQueueMark): that tells who reads too
 // slowly, and holds nobody else back.
@@ -30,6 +31,14 @@ public:
     explicit TSendQueueTotal(TEventLoop& loop) : FLoop(loop) {}
 
     size_t Limit = DefaultLimit;
+    // Past twice the limit every feeder of a backed-up queue is held, whatever its own state.
+    size_t HardLimit() const { return Limit * 2; }
+    // What one queue may hold of its own: copied bytes and its references to shared payloads,
+    // not the shared bytes, which the total counts once for all.
+    static constexpr size_t DefaultQueueLimit = 32 * 1024 * 1024;
+    size_t QueueLimit = DefaultQueueLimit;
+    // What a queue's reference to a shared payload costs, counted as bytes of that queue.
+    static constexpr size_t SharedEntryCost = 64;
 
     size_t Bytes() const { return FBytes; }
     // Every byte ever queued (a shared payload once): what a piece of work queued is the
@@ -41,9 +50,11 @@ public:
     // Reached the limit, and not yet back under three quarters of it.
     bool OverLimit() const { return FOverLimit; }
 
-    // Set whenever bytes are queued while over the limit; the one who dispatches a connection's
-    // packet clears it before and looks at it after.
-    bool PushedOverLimit = false;
+    // Set whenever bytes are queued, while over the limit, to a backed-up queue other than
+    // OwnQueue; the one who dispatches a connection's packet names the connection's own queue
+    // and clears the flag before, and looks at it after.
+    bool FedBacklogOverLimit = false;
+    const void* OwnQueue = nullptr;
 
     void Add(size_t n);
     void Remove(size_t n);

@@ -16,18 +16,20 @@ void TCustomWSocket::DoFdClose(uint16_t error)
         return;
     TSocket handle = FHSocket;
     // Nothing more is read while the owner holds back: it has yet to handle what it has.
-    bool more = !FReadPaused && ReceiveLoop(0, ComponentOptions & ~OptionBit(wsoNoReceiveLoop));
+    bool more = !FReadHeld && ReceiveLoop(0, ComponentOptions & ~OptionBit(wsoNoReceiveLoop));
     // A data handler that closed the session has had it reported (or dropped) already.
     if (FHSocket != handle)
         return;
     // An orderly close comes after everything the peer sent: it waits until the owner reads
     // again (its turn ended, or it holds back), so that all of it is handled before the
     // session ends. A reset promises nothing and ends the session now.
-    if (FReadPaused && error == 0) {
-        FCloseWaiting = true;
+    if (FReadHeld && error == 0) {
+        FHeldClose = true;
+        FHeldCloseError = 0;
+        ClosedWhileReadHeld();
         return;
     }
-    if (more && !FReadPaused) {
+    if (more) {
         // The loop reports a close only once: what the peer sent before it is taken in later
         // rounds, a share at a time, through this same notification posted again.
         PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(handle), MakeSelectLParam(FD_CLOSE, error));
@@ -55,7 +57,7 @@ bool TCustomWSocket::ReceiveLoop(uint16_t error, TWSocketOptions options)
                     break;
                 }
             }
-            if ((options & OptionBit(wsoNoReceiveLoop)) || FReadPaused)
+            if ((options & OptionBit(wsoNoReceiveLoop)) || FReadHeld)
                 break;
             if (FLastError != 0)
                 break;

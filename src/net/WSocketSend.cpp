@@ -42,30 +42,45 @@ void TCustomWSocket::PutDataInSendBuffer(const void* data, int len)
         done += FBufList.back().Block->Write(p + done, len - done);
     }
     total.Add(static_cast<size_t>(len));
-    Queued(static_cast<size_t>(len));
+    Queued(static_cast<size_t>(len), static_cast<size_t>(len));
 }
 
-void TCustomWSocket::Queued(size_t len)
+void TCustomWSocket::Queued(size_t len, size_t own)
 {
     FBufferedBytes += len;
+    FOwnBytes += own;
     FQueuedBefore = true;
+    // Feeding a queue that is behind while all queues are at their bound: whoever fed it is
+    // held back (a connection's bytes for itself never count, see TSendQueueTotal).
     TSendQueueTotal& total = FLoop.QueuedTotal();
-    if (total.OverLimit())
-        total.PushedOverLimit = true;
+    if (FBacklogged && total.OverLimit() && total.OwnQueue != this)
+        total.FedBacklogOverLimit = true;
     QueueLengthChanged();
 }
 
 void TCustomWSocket::DeleteBufferedData()
 {
-    size_t copied = 0;
-    for (const TSendEntry& e : FBufList)
-        if (e.Block)
-            copied += static_cast<size_t>(e.Block->Unsent());
     FBufList.clear();  // drops this queue's references to shared payloads
-    FLoop.QueuedTotal().Remove(copied);
+    FLoop.QueuedTotal().Remove(FOwnBytes);
+    FOwnBytes = 0;
     FBufferedBytes = 0;
     FQueuedBefore = false;
+    FBacklogged = false;
     QueueLengthChanged();
+}
+
+void TCustomWSocket::SharedEntryDone()
+{
+    FBufList.pop_front();  // this queue's reference goes at once
+    FLoop.QueuedTotal().Remove(TSendQueueTotal::SharedEntryCost);
+    FOwnBytes -= TSendQueueTotal::SharedEntryCost;
+}
+
+uint64_t TCustomWSocket::AcknowledgedBytes() const
+{
+    if (FHSocket == INVALID_SOCKET)
+        return FHandedBytes;
+    return FHandedBytes - std::min<uint64_t>(SocketUnacknowledgedBytes(FHSocket), FHandedBytes);
 }
 
 void TCustomWSocket::UpdateCongestion()
@@ -76,8 +91,6 @@ void TCustomWSocket::UpdateCongestion()
     if (congested == FCongested)
         return;
     FCongested = congested;
-    FProgressMs = MonotonicMs();
-    FSentSinceProgress = 0;
     FLoop.QueuedTotal().QueueCongested(congested);
 }
 
@@ -93,14 +106,14 @@ void TCustomWSocket::SetSlowQueueMark(size_t bytes)
 
 void TCustomWSocket::PauseReading(bool paused)
 {
-    FReadPaused = paused;
+    FReadHeld = paused;
     if (FHSocket == INVALID_SOCKET)
         return;
     FLoop.PauseReading(FHSocket, paused);
-    // After the read the loop reports again, if any: what the peer sent comes before its close.
-    if (!paused && FCloseWaiting) {
-        FCloseWaiting = false;
-        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_CLOSE, 0));
+    // A close kept while not reading comes after whatever the read then reports.
+    if (!paused && FHeldClose) {
+        FHeldClose = false;
+        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_CLOSE, FHeldCloseError));
     }
 }
 
@@ -132,7 +145,8 @@ int TCustomWSocket::SendShared(const TSharedBytes& payload)
     int len = payload ? static_cast<int>(payload->Bytes().size()) : 0;
     if (len > 0) {
         FBufList.push_back({nullptr, payload, 0});
-        Queued(static_cast<size_t>(len));
+        FLoop.QueuedTotal().Add(TSendQueueTotal::SharedEntryCost);
+        Queued(static_cast<size_t>(len), TSendQueueTotal::SharedEntryCost);
     }
     return RequestPush(len);
 }
@@ -194,6 +208,7 @@ void TCustomWSocket::TryToSend()
         // zero-length Send asks to hear); one that never queued has nothing to report.
         if (FQueuedBefore)
             FAllSent = true;
+        FBacklogged = false;
         return;
     }
     for (;;) {
@@ -210,6 +225,7 @@ void TCustomWSocket::TryToSend()
                 FBufList.pop_front();
                 if (FBufList.empty()) {
                     FAllSent = true;
+                    FBacklogged = false;
                     return;
                 }
                 continue;
@@ -219,9 +235,10 @@ void TCustomWSocket::TryToSend()
             // into blocks, so there is no block size to keep to.
             ByteView rest = e.Shared->Bytes().substr(e.SharedSent);
             if (rest.empty()) {
-                FBufList.pop_front();
+                SharedEntryDone();
                 if (FBufList.empty()) {
                     FAllSent = true;
+                    FBacklogged = false;
                     return;
                 }
                 continue;
@@ -234,22 +251,19 @@ void TCustomWSocket::TryToSend()
             if (e.Block) {
                 e.Block->Remove(static_cast<int32_t>(n));
                 FLoop.QueuedTotal().Remove(static_cast<size_t>(n));
+                FOwnBytes -= static_cast<size_t>(n);
             } else {
                 e.SharedSent += static_cast<size_t>(n);
                 if (e.SharedSent == e.Shared->Bytes().size()) {
-                    FBufList.pop_front();  // this queue's reference goes at once
-                    if (FBufList.empty())
+                    SharedEntryDone();
+                    if (FBufList.empty()) {
                         FAllSent = true;
+                        FBacklogged = false;
+                    }
                 }
             }
             FBufferedBytes -= static_cast<size_t>(n);
-            // Progress of a congested queue counts in half marks: a reader that takes a
-            // trickle keeps its backlog (and what it makes others hold) as long as one that
-            // takes nothing.
-            if (FCongested && (FSentSinceProgress += static_cast<size_t>(n)) >= FSlowQueueMark / 2) {
-                FProgressMs = MonotonicMs();
-                FSentSinceProgress = 0;
-            }
+            FHandedBytes += static_cast<uint64_t>(n);
             QueueLengthChanged();
             if (OnSendData && !FDestroying)
                 OnSendData(this, static_cast<int>(n));
@@ -269,6 +283,7 @@ void TCustomWSocket::TryToSend()
             return;
         }
         if (code == WSAEWOULDBLOCK) {
+            FBacklogged = true;
             FLoop.ArmWrite(FHSocket);
             return;
         }

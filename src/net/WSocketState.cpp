@@ -32,10 +32,10 @@ void TCustomWSocket::AssignDefaultValue()
     FPaused = false;
     FPausedBits = 0;
     FPausedError = 0;
-    FReadPaused = false;
-    FCloseWaiting = false;
     FReadCount = 0;
     FCloseInvoked = false;
+    FReadHeld = false;
+    FHeldClose = false;
 }
 
 void TCustomWSocket::ChangeState(TSocketState newState)
@@ -274,6 +274,18 @@ void TCustomWSocket::Dispatch(TMessage& msg)
             FPausedBits |= bits & (FD_WRITE | FD_CLOSE);
             return;
         }
+        // While reading is paused the data waits (it is reported again on resume); the peer's
+        // close is kept, and the owner hears of it at once.
+        bool closedWhileHeld = false;
+        if (FReadHeld) {
+            bits &= ~static_cast<uint32_t>(FD_READ);
+            if (bits & FD_CLOSE) {
+                bits &= ~static_cast<uint32_t>(FD_CLOSE);
+                FHeldClose = true;
+                FHeldCloseError = error;
+                closedWhileHeld = true;
+            }
+        }
         // Each step may close the session; the bits left belong to it, not to what follows.
         if ((bits & FD_CONNECT) && FHSocket == handle) {
             ChangeState(wsConnected);
@@ -290,6 +302,8 @@ void TCustomWSocket::Dispatch(TMessage& msg)
             DoFdAccept(error);
         if ((bits & FD_CLOSE) && FHSocket == handle)
             DoFdClose(error);
+        if (closedWhileHeld && FHSocket == handle)
+            ClosedWhileReadHeld();
         return;
     }
     case WM_CLOSE_DELAYED:

@@ -34,6 +34,9 @@ private:
     void SendMessage(TZzClient* sender, ByteView payload);
     void Contacts(TZzClient* sender, uint32_t type, ByteView payload);
     void UserList(TZzClient* sender, ByteView payload);
+    // Stores an upload's piece (the first one replaces the list), or refuses the upload when
+    // the server's room for user lists is taken.
+    void StoreUserListPiece(TZzClient* sender, ByteView piece, bool first);
     void Other(int32_t type, ByteView payload);
 
     void Log(ByteView format, std::initializer_list<TLogArg> args);

@@ -28,6 +28,7 @@ const TZzTexts& ZzTexts()
         ToCp1250("<żądanie %d %s"),
         ToCp1250("Serwer nie rozróżnia przyjaciół od reszty, wyłącz pokazuj status tylko znajomym"),
         ToCp1250("Użytkownik gdzieś se poszedł. Wiadomość nie zostanie mu przekazana."),
+        ToCp1250("Serwer nie ma miejsca na listę użytkowników. Lista nie została zapisana."),
     };
     return texts;
 }

@@ -25,6 +25,7 @@ struct TZzTexts {
     ByteString Zadanie;
     ByteString TylkoZnajomym;  // friends-only notice sent to the client
     ByteString PoszedlSobie;   // absence notice sent to the client
+    ByteString BrakMiejscaNaListe;  // a user list upload the server has no room for
 };
 
 const TZzTexts& ZzTexts();

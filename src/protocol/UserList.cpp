@@ -1,4 +1,6 @@
 // The user list store: uploaded in pieces, kept for the connection's lifetime, sent back whole.
+#include <algorithm>
+
 #include "messenger/ZZProtocol.h"
 #include "protocol/CommandHandler.h"
 #include "protocol/Texts.h"
@@ -12,11 +14,13 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
     switch (static_cast<uint8_t>(payload[0])) {
     case ulBegin:
         Log(t.RozpoczecieListy, {sender->UserNumber(), piece});
-        sender->UserListData.assign(piece);
+        StoreUserListPiece(sender, piece, true);
         break;
     case ulMore:
         Log(t.KolejnaPorcja, {sender->UserNumber(), piece});
-        sender->UserListData.append(piece);
+        // The rest of an upload that was refused: a list with a piece missing would be wrong.
+        if (!sender->UserListRefused)
+            StoreUserListPiece(sender, piece, false);
         break;
     case ulGet: {
         Log(t.PobranieListy, {sender->UserNumber()});
@@ -34,7 +38,32 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
         return;
     }
     if (sender->UserListData.size() > MaxUserListData) {
+        Serwer.UserListResized(sender->UserListData.capacity(), 0);
         ByteString().swap(sender->UserListData);
         sender->Close();
     }
+}
+
+void TZzCommandHandler::StoreUserListPiece(TZzClient* sender, ByteView piece, bool first)
+{
+    ByteString& list = sender->UserListData;
+    size_t before = list.capacity();
+    size_t others = Serwer.UserListBytes() - std::min(before, Serwer.UserListBytes());
+    size_t wanted = (first ? 0 : list.size()) + piece.size();
+    if (others + wanted > Serwer.UserListLimit) {
+        // The whole upload is dropped (its room given back) and the client is told, by a
+        // message from the system as the server tells it other things; a later upload that
+        // fits is stored as usual.
+        ByteString().swap(list);
+        Serwer.UserListResized(before, 0);
+        sender->UserListRefused = true;
+        SendPacket(sender, spMessage, MessagePayload(SystemSender, ZzTexts().BrakMiejscaNaListe));
+        return;
+    }
+    sender->UserListRefused = false;
+    if (first)
+        list.assign(piece);
+    else
+        list.append(piece);
+    Serwer.UserListResized(before, list.capacity());
 }

@@ -396,8 +396,10 @@ TEST_F(AcceptedPair, SharedPayloadKeepsItsPlaceAmongCopiedBytesAndIsCountedOnce)
     Conn->SendShared(shared);
     Conn->SendString(ByteString(2000, 't'));
     EXPECT_EQ(Conn->BufferedBytes(), 4u + 5000 + 2000);  // what this client still has to receive
-    // The copied bytes count as they are queued; the shared ones were counted once already.
-    EXPECT_EQ(total.Bytes(), before + 5000 + 4 + 2000);
+    // The copied bytes count as they are queued; the shared ones were counted once already,
+    // this queue's reference to them costs a little of its own.
+    EXPECT_EQ(total.Bytes(), before + 5000 + 4 + 2000 + TSendQueueTotal::SharedEntryCost);
+    EXPECT_EQ(Conn->OwnBufferedBytes(), 4u + 2000 + TSendQueueTotal::SharedEntryCost);
     shared.reset();  // the queue's reference keeps it
 
     ByteString got = Peer.ReadExactly(7004);
@@ -422,9 +424,10 @@ TEST_F(AcceptedPair, QueueAtItsMarkIsCongestedUntilItHasDrainedToHalf)
     // One slow queue is its reader's matter: pushing into it is not noted as over the bound,
     // so whoever sent to it is not held back.
     EXPECT_FALSE(total.OverLimit());
-    total.PushedOverLimit = false;
+    EXPECT_TRUE(Conn->SendBacklogged());
+    total.FedBacklogOverLimit = false;
     Conn->SendString("x");
-    EXPECT_FALSE(total.PushedOverLimit);
+    EXPECT_FALSE(total.FedBacklogOverLimit);
 
     size_t read = 0;
     bool sawHalf = false;

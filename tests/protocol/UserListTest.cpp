@@ -92,3 +92,46 @@ TEST_F(ProtocolTest, RequestsAfterTheConnectionClosedCostNothingMore)
     for (TZzPeer* p : big)
         EXPECT_TRUE(p->WaitClosed());
 }
+
+TEST_F(ProtocolTest, StoredUserListsHaveATotalBoundAndAClientPastItIsTold)
+{
+    Serwer.UserListLimit = 1024 * 1024;  // scaled down
+    TZzPeer& five = Connect(5);
+    TZzPeer& six = Connect(6);
+    TZzPeer& seven = Connect(7);
+    auto list = [](uint8_t subtype, size_t size, char fill) { return ByteString(1, static_cast<char>(subtype)) + ByteString(size, fill); };
+    five.SendPacket(cpUserList, list(ulBegin, 400 * 1024, 'a'));
+    six.SendPacket(cpUserList, list(ulBegin, 400 * 1024, 'b'));
+    ASSERT_TRUE(LogLines(3 * 3 + 2));
+    // The third list does not fit beside them: the upload is refused whole, and the client is
+    // told so as the server tells it other things, by a message from the system.
+    seven.SendPacket(cpUserList, list(ulBegin, 100 * 1024, 'c'));
+    seven.SendPacket(cpUserList, list(ulMore, 400 * 1024, 'c'));
+    TPacket notice = seven.ReadPacket();
+    ASSERT_EQ(notice.Type, spMessage);
+    EXPECT_EQ(notice.Payload, SystemMessageHeader(SystemSender) + Cp("Serwer nie ma miejsca na listę użytkowników. Lista nie została zapisana.") + ByteString(1, '\0'));
+    // The rest of that upload is not kept (a list with a piece missing would be wrong), and
+    // the next request is answered as usual, with what is stored: nothing.
+    seven.SendPacket(cpUserList, list(ulMore, 10, 'c'));
+    seven.SendPacket(cpUserList, ByteString(1, ulGet));
+    EXPECT_EQ(Hex(seven.ReadPacket().Payload), "06");
+    EXPECT_TRUE(Silent(seven));
+    // Each request is logged as always.
+    ASSERT_TRUE(LogLines(3 * 3 + 2 + 4));
+    EXPECT_EQ(Log.Lines.back(), Cp("7>pobranie listy użytkowników"));
+    // Nothing else is lost: the lists that fit are whole.
+    five.SendPacket(cpUserList, ByteString(1, ulGet));
+    EXPECT_EQ(five.ReadPacket().Payload, ByteString(1, ulReplyGet) + ByteString(400 * 1024, 'a'));
+    six.SendPacket(cpUserList, ByteString(1, ulGet));
+    EXPECT_EQ(six.ReadPacket().Payload, ByteString(1, ulReplyGet) + ByteString(400 * 1024, 'b'));
+
+    // Room comes back with a connection that goes: the next upload is stored, without a word.
+    five.Close();
+    ASSERT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 2; }));
+    seven.SendPacket(cpUserList, list(ulBegin, 300 * 1024, 'd'));
+    seven.SendPacket(cpUserList, list(ulMore, 100 * 1024, 'e'));
+    seven.SendPacket(cpUserList, ByteString(1, ulGet));
+    TPacket reply = seven.ReadPacket();
+    EXPECT_EQ(reply.Type, spUserListReply);
+    EXPECT_EQ(reply.Payload, ByteString(1, ulReplyGet) + ByteString(300 * 1024, 'd') + ByteString(100 * 1024, 'e'));
+}

@@ -123,9 +123,12 @@ void TEventLoop::PauseReading(TSocket fd, bool paused)
             Backend->Modify(fd, *reg, paused ? 0u : static_cast<uint32_t>(EPOLLIN));
         return;
     }
-    // A hang-up or error the system reports regardless still comes through.
-    uint32_t readEvents = (reg->Mask & (FD_READ | FD_CLOSE)) ? static_cast<uint32_t>(EPOLLIN | EPOLLRDHUP) : 0u;
-    Backend->Modify(fd, *reg, paused ? reg->EpollEvents & ~readEvents : reg->EpollEvents | readEvents);
+    // Only the data stops being reported: the peer's close (and a hang-up or error, which the
+    // system reports regardless) still comes, once, so that a connection not read now learns
+    // that its peer has gone.
+    if (!(reg->Mask & (FD_READ | FD_CLOSE)))
+        return;
+    Backend->Modify(fd, *reg, paused ? reg->EpollEvents & ~EPOLLIN : reg->EpollEvents | EPOLLIN | EPOLLRDHUP);
 }
 
 void TEventLoop::QuitFromAnyThread()

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 
 using TSocket = int;
@@ -98,6 +99,18 @@ inline int SocketPendingBytes(TSocket s, int& count)
     count = 0;
     return ::ioctl(s, FIONREAD, &count) == 0 ? 0 : SocketLastError();
 }
+
+// Bytes handed to the socket that the peer has not acknowledged yet (sent or not); 0 when the
+// system cannot say.
+inline size_t SocketUnacknowledgedBytes(TSocket s)
+{
+    int count = 0;
+    return ::ioctl(s, TIOCOUTQ, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
+}
+
+// What the system may hold of a connection's unsent data: this system tells what the peer has
+// acknowledged (above), so its own sizing stays.
+inline void SocketBoundSendBuffer(TSocket) {}
 
 // How: 0 receiving, 1 sending, 2 both (the same numbers on every system).
 inline int SocketShutdown(TSocket s, int how)

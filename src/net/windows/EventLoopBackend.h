@@ -16,8 +16,6 @@ struct TEventLoop::TBackend {
         bool CloseReported = false;
         bool Snoozed = false;
         bool ReadPaused = false;
-        bool CloseHeld = false;
-        uint32_t CloseError = 0;
         uint64_t ReadQueuedFor = 0;  // the round whose messages hold a read of this socket
     };
 

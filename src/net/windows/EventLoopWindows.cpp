@@ -117,13 +117,9 @@ void TEventLoop::PauseReading(TSocket s, bool paused)
     reg->ReadPaused = paused;
     if (paused)
         return;
-    // What came meanwhile is reported now, the read before the close.
+    // A read that came meanwhile is reported now (the peer's close was reported when it came).
     if (!reg->Snoozed)
         Backend->GiveReadBack(*reg, s);
-    if (reg->CloseHeld) {
-        reg->CloseHeld = false;
-        Backend->Queue(*reg, s, FD_CLOSE, reg->CloseError);
-    }
 }
 
 void TEventLoop::QuitFromAnyThread()
@@ -159,14 +155,11 @@ void TEventLoop::TBackend::Translate(UINT message, TSocket s, LPARAM lParam)
         Queue(*reg, s, events & (FD_READ | FD_OOB), error);
     if (events & (FD_WRITE | FD_CONNECT))
         Queue(*reg, s, events & (FD_WRITE | FD_CONNECT), error);
+    // Also while reading is paused: a connection not read now must still learn that its peer
+    // has gone (the socket decides whether that waits for the read).
     if ((events & FD_CLOSE) && !reg->CloseReported) {
         reg->CloseReported = true;
-        if (reg->ReadPaused) {
-            reg->CloseHeld = true;
-            reg->CloseError = error;
-        } else {
-            Queue(*reg, s, FD_CLOSE, error);
-        }
+        Queue(*reg, s, FD_CLOSE, error);
     }
 }
 

@@ -81,6 +81,21 @@ inline int SocketPendingBytes(TSocket s, int& count)
     return 0;
 }
 
+// This system does not tell what the peer has acknowledged: what the network took is counted
+// as taken, and SocketBoundSendBuffer keeps the difference small.
+inline size_t SocketUnacknowledgedBytes(TSocket)
+{
+    return 0;
+}
+
+// A send buffer of a bounded size, so that what the network took from a connection's queue is
+// close to what its reader has taken (the system may otherwise buffer megabytes).
+inline void SocketBoundSendBuffer(TSocket s)
+{
+    int bytes = 64 * 1024;
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
+
 inline int SocketShutdown(TSocket s, int how)
 {
     return ::shutdown(s, how);
