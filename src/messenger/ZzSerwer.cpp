@@ -91,12 +91,17 @@ void TZzGenericSerwer::ClientLoggedIn(TZzClient* client, uint32_t number)
 {
     FIndex.Renumber(client, number);
     StopAwaitingLogin(client);
+    ++Counters.Logins;
+    if (!client->FLoggedIn)
+        ++Counters.LoggedIn;
 }
 
 void TZzGenericSerwer::ClientFreed(TZzClient* client)
 {
     FIndex.Remove(client);
     StopAwaitingLogin(client);
+    if (client->FLoggedIn)
+        --Counters.LoggedIn;
 }
 
 void TZzGenericSerwer::StopAwaitingLogin(TZzClient* client)
@@ -139,6 +144,7 @@ void TZzGenericSerwer::SweepLogins()
         StopAwaitingLogin(late);
         if (late->State() == wsConnected) {
             DoDebugLog("No login in time from " + late->PeerAddr() + ":" + late->PeerPort() + ", closing");
+            late->MarkCloseCause(ccLoginTimeout);
             late->Close();
         }
     }
@@ -381,6 +387,7 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
         uint32_t length = BytesToUInt32(rest.substr(4));
         if (length > MaxPacketLength) {
             consumed = buffer.size();
+            client->MarkCloseCause(ccPacketTooLong);
             client->Close();
             return;
         }
@@ -417,6 +424,7 @@ void TZzSerwer::PauseReading(TZzClient* client)
 {
     if (!Hold(client))
         return;
+    ++Counters.ReaderHolds;
     // The congestion may already have cleared within this round: look again at its end.
     FGate->RequestCheck();
     FGate->ScheduleStallCheck();
@@ -457,6 +465,7 @@ void TZzSerwer::AbortStalledQueues()
     for (int i = 0; i < count; ++i) {
         TZzClient* c = Client(i);
         if (c && c->QueueCongested() && now - c->QueueProgressMs() >= SlowReaderTimeoutMs) {
+            c->MarkCloseCause(ccStalledReader);
             try {
                 c->Abort();
             } catch (...) {
@@ -525,6 +534,16 @@ void TZzSerwer::TReadGate::WndProc(TMessage& msg)
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+void AbortOverfull(TZzClient* client)
+{
+    client->MarkCloseCause(ccSendQueueOverLimit);
+    client->Abort();
+}
+
+}  // namespace
+
 void SendPacket(TZzClient* client, uint32_t type, ByteView payload)
 {
     if (!client || client->State() != wsConnected)
@@ -544,7 +563,7 @@ void SendPacket(TZzClient* client, uint32_t type, ByteView payload)
         client->SendString(payload);
     }
     if (client->BufferedBytes() > MaxUnsentPerClient)
-        client->Abort();
+        AbortOverfull(client);
 }
 
 TSharedBytes SharedPacket(TEventLoop& loop, uint32_t type, ByteView payload)
@@ -563,5 +582,5 @@ void SendSharedPacket(TZzClient* client, const TSharedBytes& packet)
         return;
     client->SendShared(packet);
     if (client->BufferedBytes() > MaxUnsentPerClient)
-        client->Abort();
+        AbortOverfull(client);
 }

@@ -236,6 +236,8 @@ void TCustomWSocket::TryToSend()
                 }
             }
             FBufferedBytes -= static_cast<size_t>(n);
+            if (FCounters)
+                FCounters->BytesSent += static_cast<uint64_t>(n);
             // Progress of a congested queue counts in half marks: a reader that takes a
             // trickle keeps its backlog (and what it makes others hold) as long as one that
             // takes nothing.

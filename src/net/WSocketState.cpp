@@ -248,6 +248,7 @@ void TCustomWSocket::HandleBgException(const std::exception& e)
         }
     }
     if (canClose) {
+        MarkCloseCause(ccError);
         try {
             Abort();
         } catch (...) {

@@ -13,10 +13,12 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
     case ulBegin:
         Log(t.RozpoczecieListy, {sender->UserNumber(), piece});
         sender->UserListData.assign(piece);
+        ++Serwer.Counters.UserListUploads;
         break;
     case ulMore:
         Log(t.KolejnaPorcja, {sender->UserNumber(), piece});
         sender->UserListData.append(piece);
+        ++Serwer.Counters.UserListUploads;
         break;
     case ulGet: {
         Log(t.PobranieListy, {sender->UserNumber()});
@@ -27,6 +29,7 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
         ByteString reply(1, static_cast<char>(ulReplyGet));
         reply.append(sender->UserListData);
         SendPacket(sender, spUserListReply, reply);
+        ++Serwer.Counters.UserListDownloads;
         return;
     }
     default:
@@ -35,6 +38,7 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
     }
     if (sender->UserListData.size() > MaxUserListData) {
         ByteString().swap(sender->UserListData);
+        sender->MarkCloseCause(ccListTooLong);
         sender->Close();
     }
 }

@@ -135,6 +135,25 @@ TEST_F(ProtocolTest, ClientThatNeverReadsIsDroppedFromABroadcastOthersGetItAll)
     ASSERT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 2; }));
     EXPECT_EQ(ClientOf(0)->UserNumber(), 5u);
     EXPECT_EQ(ClientOf(1)->UserNumber(), 7u);
+    EXPECT_EQ(Serwer.SocketServer().Counters.Closed[ccStalledReader], 1u);
+    EXPECT_EQ(Serwer.SocketServer().Counters.Open(), 2u);
+}
+
+TEST_F(ProtocolTest, ClientWithMoreUnsentThanAnyReaderLetsPileUpIsAborted)
+{
+    TZzPeer& five = Connect(5);
+    TZzPeer& seven = Connect(7);
+    Connect(9).SetReceiveBuffer(4096);  // never reads, and the system holds little for it
+    Serwer.SlowReaderTimeoutMs = 600 * 1000;  // not stalled long enough to count as stalled
+    ByteString description(512 * 1024, 'd');
+    const size_t rounds = MaxUnsentPerClient / description.size() + 24;
+    for (size_t i = 0; i < rounds; ++i) {
+        five.SendPacket(cpNewStatus, U32(2) + description);
+        ASSERT_EQ(seven.ReadPacket(5000).Payload.size(), 14 + description.size());
+    }
+    ASSERT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 2; }));
+    EXPECT_EQ(Serwer.SocketServer().Counters.Closed[ccSendQueueOverLimit], 1u);
+    EXPECT_EQ(Serwer.SocketServer().Counters.Closed[ccStalledReader], 0u);
 }
 
 TEST_F(ProtocolTest, PeerThatResetsWhileAReplyIsGoingOut)
