@@ -4,7 +4,8 @@
 # relay once more with our log written to a file instead of /dev/null.
 #   bench/run.sh [SECONDS]   (relay duration, default 5)
 # Workloads: relay (50 pairs), the same relay with 10,000 other users logged in and idle
-# (Redis: 10,000 idle subscribers), relay1 (one pair), fan-out, connections.
+# (Redis: 10,000 idle subscribers), relay1 (one pair), fan-out, connections. Our server runs
+# with its metrics endpoint, scraped once a second throughout, as a monitored service would be.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-5}
@@ -29,10 +30,21 @@ ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
 
+# GET /metrics once a second until killed, as a monitoring system scrapes.
+scrape_every_second() {
+  while :; do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1" && printf 'GET /metrics HTTP/1.0\r\n\r\n' >&3 && cat <&3 >/dev/null) 2>/dev/null || true
+    sleep 1
+  done
+}
+
 start_ours() {  # $1: where the log goes
-  ours_port=$(free_port); http_port=$(free_port)
-  taskset -c 0 ./build/trelubki-serwer --headless --messenger-port "$ours_port" --http-port "$http_port" >"$1" 2>&1 &
+  ours_port=$(free_port); http_port=$(free_port); metrics_port=$(free_port)
+  taskset -c 0 ./build/trelubki-serwer --headless --messenger-port "$ours_port" --http-port "$http_port" \
+    --metrics-port "$metrics_port" >"$1" 2>&1 &
   ours_pid=$!; pids+=("$ours_pid"); wait_port "$ours_port"
+  scrape_every_second "$metrics_port" &
+  scrape_pid=$!; pids+=("$scrape_pid")
 }
 
 start_ours /dev/null
@@ -43,7 +55,7 @@ redis_pid=$!; pids+=("$redis_pid"); wait_port "$redis_port"
 echo "== all workloads: our log to /dev/null =="
 taskset -c 1 ./build/tzz-loadgen --ours "$ours_port" "$ours_pid" --redis "$redis_port" "$redis_pid" --seconds "$seconds" | tee build/bench-table.txt
 devnull=$(awk '$1=="relay" && $2=="messages/s" {print $3}' build/bench-table.txt)
-kill "$ours_pid"; wait "$ours_pid" 2>/dev/null || true
+kill "$ours_pid" "$scrape_pid"; wait "$ours_pid" 2>/dev/null || true
 
 log=$(mktemp)
 start_ours "$log"

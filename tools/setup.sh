@@ -11,6 +11,11 @@ pkg_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "insta
 for p in cmake ninja-build g++ libgtest-dev libgmock-dev lintian; do
   pkg_installed "$p" || need_pkgs+=("$p")
 done
+# libsystemd-dev (found through pkg-config) lets the service tell systemd it is ready and feed
+# its watchdog; prometheus brings promtool, which checks the metrics endpoint's text in the tests.
+for p in pkg-config libsystemd-dev prometheus; do
+  pkg_installed "$p" || need_pkgs+=("$p")
+done
 # The window; without it the program is built headless only. Xvfb gives the window's program
 # tests an X server of their own, and openbox a window manager on it (real frames and window
 # states); desktop-file-validate checks the desktop entry.

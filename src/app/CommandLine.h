@@ -12,6 +12,9 @@ struct TCommandLine {
     std::optional<std::string> DocDir;
     int LoginTimeout = 60;  // seconds a messenger connection has to log in; 0: no limit
     int HttpTimeoutSeconds = 30;  // 0: an HTTP connection may wait for its request for ever
+    // The metrics endpoint's port; none: no endpoint (0, for tests only: any free port).
+    std::optional<int> MetricsPort;
+    std::string MetricsAddress = "127.0.0.1";  // an IPv4 address; 0.0.0.0 for every one
     bool Help = false;
     bool Version = false;
 };

@@ -1,7 +1,24 @@
 #include "app/Serwer.h"
 
+#include <chrono>
+
+#include "app/Metrics.h"
+#include "app/Platform.h"
+#include "app/ProcessStats.h"
 #include "core/Znaki.h"
 #include "framework/Wspolne99.h"
+
+namespace {
+
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
+}  // namespace
 
 ByteString StartupNotice()
 {
@@ -26,8 +43,15 @@ ByteString HttpPortFailure(const std::string& httpPort, ByteView address, int me
 }
 
 TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loop)
-    : FLog(log), FHttp(std::make_unique<THttpServer>(loop)), FZZSerwer(std::make_unique<TZzSerwer>(loop))
+    : FLog(log),
+      FLoop(loop),
+      FMetricsPort(options.MetricsPort),
+      FMetricsAddress(options.MetricsAddress),
+      FHttp(std::make_unique<THttpServer>(loop)),
+      FZZSerwer(std::make_unique<TZzSerwer>(loop))
 {
+    using namespace std::chrono;
+    FStartTimeSeconds = duration<double>(system_clock::now().time_since_epoch()).count();
     // The key is made at start-up; the value appears with the first change of the address.
     FSettings.Open();
     if (options.Address)
@@ -48,10 +72,24 @@ TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loo
     FZZSerwer->SetLoginTimeoutMs(options.LoginTimeout * 1000);
     FHandler = std::make_unique<TZzCommandHandler>(*FZZSerwer, FLog);
     FHandler->Bind();
+
+    if (FMetricsPort) {
+        FMetrics = std::make_unique<THttpServer>(loop);
+        FMetrics->SetPort(std::to_string(*FMetricsPort));
+        FMetrics->SetAddr(FMetricsAddress);
+        FMetrics->SetRequestTimeoutMs(int64_t{options.HttpTimeoutSeconds} * 1000);
+        FMetricsEndpoint = std::make_unique<TMetricsEndpoint>(*FMetrics, [this] { return MetricsText(); });
+        FMetricsEndpoint->Bind();
+    }
+    FNotifier = std::make_unique<TServiceNotifier>(loop, [this] { return StatusLine(); });
 }
 
 TSerwer::~TSerwer()
 {
+    FNotifier->Stopping();
+    FNotifier.reset();
+    FMetrics.reset();
+    FMetricsEndpoint.reset();
     FZZSerwer.reset();
     FHandler.reset();
     FHttp.reset();
@@ -63,6 +101,7 @@ std::string TSerwer::Start()
     try {
         FHttp->Start();
     } catch (...) {
+        FHttpFailed = true;
         FLog.SetColour(clRed);
         FLog.Append(HttpPortFailure(FHttp->GetPort(), FAddress, FZZSerwer->GetPort()));
         FLog.Append("");
@@ -71,5 +110,51 @@ std::string TSerwer::Start()
     FZZSerwer->Open(error);
     FLog.SetColour(clBlue);
     FLog.Append(StartupNotice());
+    StartMetrics();
+    FNotifier->Ready();
     return error;
+}
+
+void TSerwer::StartMetrics()
+{
+    if (!FMetrics)
+        return;
+    try {
+        FMetrics->Start();
+    } catch (const std::exception& e) {
+        // Not an activity-log line: the log keeps the servers' own entries.
+        WriteStandardError("trelubki-serwer: metrics port " + FMetrics->GetPort() + " on " + FMetrics->GetAddr() +
+                           " could not be opened: " + OneLine(e.what()) + "\n");
+    }
+}
+
+std::string TSerwer::MetricsText()
+{
+    TMetricsInput in;
+    in.Messenger = FZZSerwer->Counters;
+    in.MessengerConnections = FZZSerwer->SocketServer().Counters;
+    in.BootstrapConnections = FHttp->ConnectionCounters();
+    in.BootstrapReplies = FHttp->Counters;
+    if (FMetrics) {
+        in.MetricsConnections = FMetrics->ConnectionCounters();
+        in.MetricsReplies = FMetrics->Counters;
+    }
+    TSendQueueTotal& queued = FLoop.QueuedTotal();
+    in.SendQueueBytes = queued.Bytes();
+    in.ReadersHeld = static_cast<uint64_t>(FZZSerwer->HeldAtBoundClients());
+    in.Process = ReadProcessStats();
+    in.StartTimeSeconds = FStartTimeSeconds;
+    return ::MetricsText(in);
+}
+
+std::string TSerwer::StatusLine()
+{
+    const TConnectionCounters& connections = FZZSerwer->SocketServer().Counters;
+    std::string line = ::StatusLine(FZZSerwer->Counters.LoggedIn, FZZSerwer->Counters.MessagesRelayed,
+                                    DroppedClients(connections));
+    if (!FZZSerwer->Active)
+        line += "; messenger port " + std::to_string(FZZSerwer->GetPort()) + " could not be opened";
+    if (FHttpFailed)
+        line += "; HTTP port " + FHttp->GetPort() + " could not be opened";
+    return line;
 }

@@ -1,24 +1,30 @@
 #pragma once
 // The servers of the console and the handlers bound to them, as the main window owns them: the
 // bootstrap HTTP service (HttpPomocniczy) and the messenger server (ZZSerwer). The window and
-// the headless runner both start and stop the service through this.
+// the headless runner both start and stop the service through this. For the operator it also
+// keeps the metrics endpoint (when asked for) and tells a service manager how things go.
 #include <memory>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/ServiceNotifier.h"
 #include "core/ActivityLog.h"
 #include "core/Settings.h"
 #include "http/Bootstrap.h"
 #include "http/HttpSrv.h"
+#include "http/MetricsEndpoint.h"
 #include "messenger/ZzSerwer.h"
 #include "protocol/CommandHandler.h"
 
 class TSerwer {
 public:
     TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loop = TEventLoop::Default());
-    ~TSerwer();  // frees the messenger server (closing every client), then the HTTP server
+    // Tells the service manager it is stopping, then frees the metrics endpoint, the messenger
+    // server (closing every client) and the HTTP server.
+    ~TSerwer();
 
-    // The start-up sequence: HTTP service, messenger server, notice. Returns the messenger
+    // The start-up sequence: HTTP service, messenger server, notice; then the metrics endpoint
+    // (a failure is said on stderr) and the service manager's READY. Returns the messenger
     // server's error text (empty when it opened).
     std::string Start();
 
@@ -30,15 +36,31 @@ public:
 
     TZzSerwer& ZZSerwer() { return *FZZSerwer; }
     THttpServer& HttpPomocniczy() { return *FHttp; }
+    // The metrics endpoint's server; none without --metrics-port.
+    THttpServer* MetricsServer() { return FMetrics.get(); }
+
+    // What the metrics endpoint answers, and the status line the service manager shows.
+    std::string MetricsText();
+    std::string StatusLine();
 
 private:
+    void StartMetrics();
+
     TActivityLog& FLog;
+    TEventLoop& FLoop;
+    std::optional<int> FMetricsPort;
+    std::string FMetricsAddress;
+    double FStartTimeSeconds = 0;
+    bool FHttpFailed = false;
     TSettingsStore FSettings{"Welkor/Trelubki/Serwer"};
     ByteString FAddress;
     std::unique_ptr<THttpServer> FHttp;
     std::unique_ptr<TBootstrapHandlers> FBootstrap;
     std::unique_ptr<TZzSerwer> FZZSerwer;
     std::unique_ptr<TZzCommandHandler> FHandler;
+    std::unique_ptr<THttpServer> FMetrics;
+    std::unique_ptr<TMetricsEndpoint> FMetricsEndpoint;
+    std::unique_ptr<TServiceNotifier> FNotifier;
 };
 
 // The start-up notice, one line of the log (code page 1250).

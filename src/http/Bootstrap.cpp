@@ -39,6 +39,7 @@ void TBootstrapHandlers::HttpPomocniczyGetDocument(THttpServer*, THttpConnection
 {
     Log.Append("get " + Client->Path);
     Flags = gfHandled;
+    ++Server.Counters.Replies[hrAddress];
     ByteString address = Address();
     Client->SendString("Content-Type: text/data\r\n\r\n0 0 " + address + ":8074 " + address);
 }
@@ -53,9 +54,11 @@ void TBootstrapHandlers::HttpPomocniczyPostDocument(THttpServer*, THttpConnectio
     Log.Append("post " + Client->Path);
     Flags = gfHandled;
     if (Client->Path == "/appsvc/regtoken.asp") {
+        ++Server.Counters.Replies[hrRegistrationToken];
         Random.Random(MaxDraw);  // drawn and not used, as every registration draws once
         Client->SendString("60 24 6\r\n3E71B09D\r\nhttp://" + Address() + "/appsvc/tokenpic.asp");
     } else {
+        ++Server.Counters.Replies[hrRegistration];
         Client->SendString("Content-Type: text/data\r\n\r\nreg_success:" + std::to_string(Random.Random(MaxDraw)));
     }
 }

@@ -304,6 +304,12 @@ void THttpConnection::TriggerPostDocument(THttpGetFlag& flags)
         OnPostDocument(this, flags);
 }
 
+void THttpConnection::TriggerOtherDocument(THttpGetFlag& flags)
+{
+    if (OnOtherDocument)
+        OnOtherDocument(this, flags);
+}
+
 void THttpConnection::ProcessRequest()
 {
     // Without a path there is no document to name: the request is not dispatched and the
@@ -345,8 +351,12 @@ void THttpConnection::ProcessRequest()
             AcceptingBody = true;
         }
     } else {
-        Send404();
-        CloseLater();
+        THttpGetFlag flags = gfNotFound;
+        TriggerOtherDocument(flags);
+        if (flags == gfNotFound) {
+            Send404();
+            CloseLater();
+        }
     }
 }
 
@@ -370,6 +380,8 @@ void THttpConnection::SendDocument(bool withBody)
     DocumentDate = FDocumentStream.Modified();  // the date of the very file that is sent
     OnDataSent = [this](TCustomWSocket*, uint16_t) { SendNextChunk(); };
     FReplyUnderWay = true;
+    if (FHttpCounters)
+        ++FHttpCounters->Replies[hrFile];
     QueueString(RequestVersion + " 200 OK\r\nContent-Type: " + DocumentContentType +
                 "\r\nContent-Length: " + std::to_string(FDocumentStream.Size()) + "\r\n");
     if (DocumentDate)
@@ -431,6 +443,8 @@ void THttpConnection::FinishDocument()
 
 void THttpConnection::Send404()
 {
+    if (FHttpCounters)
+        ++FHttpCounters->Replies[hrNotFound];
     std::string body = "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD><BODY><H1>404 Not Found</H1>The requested URL " +
                        Path + " was not found on this server.<P></BODY></HTML>\r\n";
     QueueString(RequestVersion + " 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: " +
@@ -441,7 +455,10 @@ void THttpConnection::Send404()
 // ---------------------------------------------------------------------------------------------
 
 THttpServer::THttpServer(TEventLoop& loop)
-    : FLoop(loop), FRequestClock(loop, [](THttpConnection* c) { c->CloseLater(); })
+    : FLoop(loop), FRequestClock(loop, [](THttpConnection* c) {
+          c->MarkCloseCause(ccHttpTimeout);
+          c->CloseLater();
+      })
 {
     FRequestClock.SetLimitMs(DefaultRequestTimeoutMs);
 }
@@ -538,6 +555,7 @@ void THttpServer::SetUpConnection(THttpConnection* c, uint16_t error)
     c->LineEnd = "\n";
     c->DocDir = DocDir;
     c->DefaultDoc = DefaultDoc;
+    c->FHttpCounters = &Counters;
     if (!c->FRequestClock) {
         c->FRequestClockSlot = FRequestClock.Add(c);
         c->FRequestClock = &FRequestClock;
@@ -553,6 +571,10 @@ void THttpServer::SetUpConnection(THttpConnection* c, uint16_t error)
     c->OnPostDocument = [this](THttpConnection* conn, THttpGetFlag& flags) {
         if (OnPostDocument)
             OnPostDocument(this, conn, flags);
+    };
+    c->OnOtherDocument = [this](THttpConnection* conn, THttpGetFlag& flags) {
+        if (OnOtherDocument)
+            OnOtherDocument(this, conn, flags);
     };
     c->OnPostedData = [this](TCustomWSocket* conn, uint16_t e) {
         if (OnPostedData)

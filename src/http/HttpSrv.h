@@ -24,6 +24,23 @@ inline constexpr uint32_t DocumentDoneMessage = WM_HTTP_DONE;
 class THttpServer;
 class THttpConnection;
 
+// Replies of the HTTP services, counted for the operator: the bootstrap handlers' three, the
+// document serving's two, and the metrics endpoint's.
+enum THttpReply : uint8_t {
+    hrAddress,            // where the messenger server is (every GET of the bootstrap service)
+    hrRegistrationToken,  // POST /appsvc/regtoken.asp
+    hrRegistration,       // any other POST
+    hrFile,               // 200 with a file of the document folder (HEAD)
+    hrNotFound,           // the 404 reply
+    hrMetrics,            // GET /metrics
+    hrMethodNotAllowed,   // the 405 reply
+    HttpReplyCount
+};
+
+struct THttpCounters {
+    uint64_t Replies[HttpReplyCount] = {};
+};
+
 using THttpGetConnEvent = std::function<void(THttpConnection* Sender, THttpGetFlag& Flags)>;
 
 class THttpConnection : public TWSocketClient {
@@ -63,6 +80,7 @@ public:
     THttpGetConnEvent OnGetDocument;
     THttpGetConnEvent OnHeadDocument;
     THttpGetConnEvent OnPostDocument;
+    THttpGetConnEvent OnOtherDocument;
     TSessionEvent OnPostedData;
 
     void SendDocument(bool withBody);
@@ -75,6 +93,7 @@ protected:
     virtual void TriggerGetDocument(THttpGetFlag& flags);
     virtual void TriggerHeadDocument(THttpGetFlag& flags);
     virtual void TriggerPostDocument(THttpGetFlag& flags);
+    virtual void TriggerOtherDocument(THttpGetFlag& flags);
 
 private:
     void ConnectionDataAvailable(uint16_t error);
@@ -93,6 +112,7 @@ private:
     friend class THttpServer;
     THttpRequestClock* FRequestClock = nullptr;
     THttpRequestClock::TSlot FRequestClockSlot{};
+    THttpCounters* FHttpCounters = nullptr;  // the server's, once it has set the connection up
 
     TDocumentFile FDocumentStream;  // the document being sent
     bool FHeaderOnlyPending = false;  // a HEAD reply is queued; its end comes with OnDataSent
@@ -135,7 +155,11 @@ public:
     THttpGetEvent OnGetDocument;
     THttpGetEvent OnHeadDocument;
     THttpGetEvent OnPostDocument;
+    // Any method but GET, HEAD and POST; left at gfNotFound, the 404 reply answers it.
+    THttpGetEvent OnOtherDocument;
     THttpPostedDataEvent OnPostedData;
+    // The replies sent, by kind (the handlers count their own).
+    THttpCounters Counters;
 
     // Listens on Addr:Port; a failure raises the socket layer's exception.
     virtual void Start();
@@ -151,6 +175,11 @@ public:
 
     TWSocketServer* WSocketServer() { return FWSocketServer.get(); }
     int ClientCount() const { return FWSocketServer ? FWSocketServer->ClientCount() : 0; }
+    // What the connections have done; zero before the first Start.
+    TConnectionCounters ConnectionCounters() const
+    {
+        return FWSocketServer ? FWSocketServer->Counters : TConnectionCounters{};
+    }
     THttpConnection* Client(int index) const;
 
 private:

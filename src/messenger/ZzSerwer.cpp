@@ -97,6 +97,9 @@ void TZzGenericSerwer::ClientLoggedIn(TZzClient* client, uint32_t number)
 {
     FIndex.Renumber(client, number);
     StopAwaitingLogin(client);
+    ++Counters.Logins;
+    if (!client->FLoggedIn)
+        ++Counters.LoggedIn;
 }
 
 void TZzGenericSerwer::ClientFreed(TZzClient* client)
@@ -104,6 +107,8 @@ void TZzGenericSerwer::ClientFreed(TZzClient* client)
     FIndex.Remove(client);
     StopAwaitingLogin(client);
     UserListResized(client->UserListData.capacity(), 0);
+    if (client->FLoggedIn)
+        --Counters.LoggedIn;
 }
 
 void TZzGenericSerwer::StopAwaitingLogin(TZzClient* client)
@@ -146,6 +151,7 @@ void TZzGenericSerwer::SweepLogins()
         StopAwaitingLogin(late);
         if (late->State() == wsConnected) {
             DoDebugLog("No login in time from " + late->PeerAddr() + ":" + late->PeerPort() + ", closing");
+            late->MarkCloseCause(ccLoginTimeout);
             late->Close();
         }
     }
@@ -398,6 +404,7 @@ void TZzSerwer::DispatchPackets(TZzClient* client, bool inTurns)
         uint32_t length = BytesToUInt32(rest.substr(4));
         if (length > MaxPacketLength) {
             consumed = buffer.size();
+            client->MarkCloseCause(ccPacketTooLong);
             client->Close();
             return;
         }
@@ -446,6 +453,7 @@ void TZzSerwer::HoldAtBound(TZzClient* client)
     if (!Hold(client))
         return;
     client->HeldAtBound = true;
+    ++Counters.ReaderHolds;
     // The congestion may already have cleared within this round: look again at its end.
     FGate->RequestCheck();
     FGate->ScheduleStallCheck();
@@ -537,6 +545,7 @@ void TZzSerwer::DropStalledReaders()
         if (c->FStallDebt >= allowed && c->FStallDebt > 0) {
             // A stalled reader: it stopped, or takes less than the minimum rate.
             c->FStallWatched = false;
+            c->MarkCloseCause(ccStalledReader);
             try {
                 c->Abort();
             } catch (...) {
@@ -628,8 +637,10 @@ namespace {
 // well-behaved readers far below it).
 void AbortPastQueueLimit(TZzClient* client)
 {
-    if (client->OwnBufferedBytes() > client->Loop().QueuedTotal().QueueLimit)
-        client->Abort();
+    if (client->OwnBufferedBytes() <= client->Loop().QueuedTotal().QueueLimit)
+        return;
+    client->MarkCloseCause(ccSendQueueOverLimit);
+    client->Abort();
 }
 
 }  // namespace

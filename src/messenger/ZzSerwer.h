@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/ByteString.h"
+#include "messenger/ZzCounters.h"
 #include "messenger/ZzUserIndex.h"
 #include "net/WSocketS.h"
 
@@ -91,6 +92,8 @@ public:
     TZzServerClosedEvent OnServerClosed;
     TZzNotifyEvent OnServerListening;
     TZzCommandEvent OnClientCommand;
+    // What the service has done; the handlers count what only they see.
+    TZzCounters Counters;
 
     // Milliseconds a connection may take to send its login packet before it is closed; 0: no
     // limit. Logged-in connections are never closed for being quiet.

@@ -39,6 +39,7 @@
 #include <string>
 
 #include "core/ByteString.h"
+#include "net/ConnectionCounters.h"
 #include "net/EventLoop.h"
 #include "net/SendQueueTotal.h"
 #include "net/WSockbuf.h"
@@ -108,6 +109,14 @@ public:
     // Queued, not yet handed to the network: copied bytes and what is left of shared payloads.
     size_t BufferedBytes() const { return FBufferedBytes; }
     TEventLoop& Loop() const { return FLoop; }
+    // Why this session ends, said by whoever ends it before Close, Abort or CloseLater (which
+    // give ccServer when nobody said); the first reason given stays.
+    void MarkCloseCause(TCloseCause cause)
+    {
+        if (FCloseCause == ccNone)
+            FCloseCause = cause;
+    }
+    TCloseCause CloseCause() const { return FCloseCause; }
 
     // Events; an unassigned one is skipped.
     TSessionEvent OnSessionAvailable;
@@ -231,6 +240,10 @@ protected:
     TEventLoop::TEndpoint FEndpoint;
     TSocket FHSocket = INVALID_SOCKET;
     TSocketState FState = wsClosed;
+    // Where the bytes this socket carries are counted (a server's client: its server's
+    // counters); none for a socket of its own.
+    TConnectionCounters* FCounters = nullptr;
+    TCloseCause FCloseCause = ccNone;
 
 private:
     void ResolveForListen();

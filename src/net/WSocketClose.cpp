@@ -66,12 +66,14 @@ void TCustomWSocket::InternalClose(bool shutdown, uint16_t error)
 
 void TCustomWSocket::Close()
 {
+    MarkCloseCause(ccServer);
     PushRound();
     InternalClose(true, 0);
 }
 
 void TCustomWSocket::Abort()
 {
+    MarkCloseCause(ccServer);
     // Only what Send could not have handed over at once is dropped.
     PushRound();
     DeleteBufferedData();
@@ -84,6 +86,7 @@ void TCustomWSocket::Abort()
 
 void TCustomWSocket::CloseLater()
 {
+    MarkCloseCause(ccServer);
     // The write notification of this round's sends must be queued ahead of the close, so that
     // OnDataSent comes first, as it did when Send pushed at once.
     if (FFlushRequested && FState == wsConnected && FHSocket != INVALID_SOCKET) {

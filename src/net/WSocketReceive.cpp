@@ -106,6 +106,8 @@ int TCustomWSocket::PlainReceive(void* buffer, int bufferSize)
         return -1;
     }
     FReadCount += n;
+    if (FCounters)
+        FCounters->BytesReceived += static_cast<uint64_t>(n);
     return n;
 }
 

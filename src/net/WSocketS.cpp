@@ -1,6 +1,9 @@
 #include "net/WSocketS.h"
 
-TWSocketClient::TWSocketClient(TCustomWSocketServer* owner) : TWSocket(owner->Loop()), FOwner(owner) {}
+TWSocketClient::TWSocketClient(TCustomWSocketServer* owner) : TWSocket(owner->Loop()), FOwner(owner)
+{
+    FCounters = &owner->Counters;
+}
 
 TWSocketClient::~TWSocketClient()
 {
@@ -15,6 +18,7 @@ void TWSocketClient::Dup(TSocket newHSocket)
     if (FState != wsConnected)
         return;
     FAdopted = true;
+    ++FCounters->Accepted;
     // Sends are gathered per round already: waiting for more (Nagle) would only add latency.
     SocketSetOption(FHSocket, IPPROTO_TCP, TCP_NODELAY, 1);
     // Asked quietly: a peer that reset before being adopted must not raise out of the accept
@@ -39,12 +43,16 @@ void TWSocketClient::NotifyServerClosed()
     if (FClosedNotified)
         return;
     FClosedNotified = true;
+    // Every connection accepted is counted once as ended, so that accepted less ended is open.
+    if (FAdopted)
+        ++FCounters->Closed[FCloseCause == ccNone ? ccServer : FCloseCause];
     if (Server)
         Server->PostClientClosed(this);
 }
 
 void TWSocketClient::TriggerSessionClosed(uint16_t error)
 {
+    MarkCloseCause(error != 0 ? ccError : ccClientClosed);  // unless the server ended it
     NotifyServerClosed();
     TWSocket::TriggerSessionClosed(error);
 }
@@ -52,6 +60,7 @@ void TWSocketClient::TriggerSessionClosed(uint16_t error)
 void TWSocketClient::SessionDropped()
 {
     // No session-closed event follows a dropped handle; the client must still leave the list.
+    MarkCloseCause(ccError);
     NotifyServerClosed();
 }
 

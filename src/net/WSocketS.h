@@ -59,6 +59,8 @@ public:
     std::string BannerToBusy = "Sorry, too many clients";
     TWSocketClientClass ClientClass;
     int MaxClients = 0;
+    // What the clients of this server have done (accepted, bytes, why each one ended).
+    TConnectionCounters Counters;
     TWSocketClientCreateEvent OnClientCreate;
     TWSocketClientConnectEvent OnClientConnect;
     TWSocketClientConnectEvent OnClientDisconnect;

@@ -264,6 +264,8 @@ void TCustomWSocket::TryToSend()
             }
             FBufferedBytes -= static_cast<size_t>(n);
             FHandedBytes += static_cast<uint64_t>(n);
+            if (FCounters)
+                FCounters->BytesSent += static_cast<uint64_t>(n);
             QueueLengthChanged();
             if (OnSendData && !FDestroying)
                 OnSendData(this, static_cast<int>(n));

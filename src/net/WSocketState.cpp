@@ -250,6 +250,7 @@ void TCustomWSocket::HandleBgException(const std::exception& e)
         }
     }
     if (canClose) {
+        MarkCloseCause(ccError);
         try {
             Abort();
         } catch (...) {

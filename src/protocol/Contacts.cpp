@@ -14,6 +14,7 @@ void TZzCommandHandler::Contacts(TZzClient* sender, uint32_t type, ByteView payl
         return;
     }
     if (type == cpContactsEmpty) {
+        ++Serwer.Counters.ContactLists;
         Log(t.NieMamNikogo, {sender->UserNumber()});
         return;
     }
@@ -27,6 +28,7 @@ void TZzCommandHandler::Contacts(TZzClient* sender, uint32_t type, ByteView payl
     }
     if (sender->ContactsReply.size() > MaxContactsReply) {
         ByteString().swap(sender->ContactsReply);
+        sender->MarkCloseCause(ccListTooLong);
         sender->Close();
     }
 
@@ -35,5 +37,6 @@ void TZzCommandHandler::Contacts(TZzClient* sender, uint32_t type, ByteView payl
     } else {
         Log(t.OstatniePozycje, {sender->UserNumber()});
         SendPacket(sender, spContactsStatus, sender->ContactsReply);
+        ++Serwer.Counters.ContactLists;
     }
 }

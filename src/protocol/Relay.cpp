@@ -36,8 +36,11 @@ void TZzCommandHandler::SendMessage(TZzClient* sender, ByteView payload)
     AppendUInt32(ack, sender->UserNumber());
     AppendUInt32(ack, sequence);
     SendPacket(sender, spMessageAck, ack);
-    if (found)
+    if (found) {
         SendPacket(found, spMessage, MessagePayload(sender->UserNumber(), text));
-    else
+        ++Serwer.Counters.MessagesRelayed;
+    } else {
         SendPacket(sender, spMessage, MessagePayload(SystemSender, ZzTexts().PoszedlSobie));
+        ++Serwer.Counters.AbsenceNotices;
+    }
 }

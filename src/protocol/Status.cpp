@@ -33,6 +33,7 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
     case stLogout:
     case stLogoutAlt:
         Log(t.WylogujMnie, {sender->UserNumber(), length});
+        sender->MarkCloseCause(ccLogout);
         sender->Close();  // the object stays listed until this packet has been handled
         break;
     case stAvailable:
@@ -62,14 +63,18 @@ void TZzCommandHandler::NewStatus(TZzClient* sender, ByteView payload)
     if (change.size() >= SharedBroadcastMin)
         shared = SharedPacket(sender->Loop(), spStatusChange, change);
     int count = gone ? 0 : Serwer.ClientCount();  // one who has gone tells nobody
+    uint64_t delivered = 0;
     for (int i = 0; i < count; ++i) {
         TZzClient* c = Serwer.Client(i);
         if (!c || c->UserNumber() == sender->UserNumber())
             continue;
+        delivered += c->State() == wsConnected;  // a closed one is sent nothing
         if (shared)
             SendSharedPacket(c, shared);
         else
             SendPacket(c, spStatusChange, change);
     }
+    ++Serwer.Counters.StatusChanges;
+    Serwer.Counters.StatusDeliveries += delivered;
     Log(t.ZmienilStatus, {sender->UserNumber(), status, EscapeControlBytes(payload), length});
 }

@@ -15,12 +15,14 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
     case ulBegin:
         Log(t.RozpoczecieListy, {sender->UserNumber(), piece});
         StoreUserListPiece(sender, piece, true);
+        ++Serwer.Counters.UserListUploads;
         break;
     case ulMore:
         Log(t.KolejnaPorcja, {sender->UserNumber(), piece});
         // The rest of an upload that was refused: a list with a piece missing would be wrong.
         if (!sender->UserListRefused)
             StoreUserListPiece(sender, piece, false);
+        ++Serwer.Counters.UserListUploads;
         break;
     case ulGet: {
         Log(t.PobranieListy, {sender->UserNumber()});
@@ -31,6 +33,7 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
         ByteString reply(1, static_cast<char>(ulReplyGet));
         reply.append(sender->UserListData);
         SendPacket(sender, spUserListReply, reply);
+        ++Serwer.Counters.UserListDownloads;
         return;
     }
     default:
@@ -40,6 +43,7 @@ void TZzCommandHandler::UserList(TZzClient* sender, ByteView payload)
     if (sender->UserListData.size() > MaxUserListData) {
         Serwer.UserListResized(sender->UserListData.capacity(), 0);
         ByteString().swap(sender->UserListData);
+        sender->MarkCloseCause(ccListTooLong);
         sender->Close();
     }
 }

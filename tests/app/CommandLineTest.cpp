@@ -59,7 +59,8 @@ TEST(CommandLine, BadOptionsAndPortsAreRefused)
 TEST(CommandLine, HelpNamesEveryOption)
 {
     for (const char* option : {"--headless", "--messenger-port", "--http-port", "--address", "--doc-dir",
-                               "--http-timeout SECONDS", "default 30; 0: never", "--help", "--version"})
+                               "--http-timeout SECONDS", "default 30; 0: never", "--metrics-port N",
+                               "--metrics-address ADDR", "--help", "--version"})
         EXPECT_NE(UsageText().find(option), std::string::npos) << option;
 }
 
@@ -76,4 +77,42 @@ TEST(CommandLine, LoginTimeoutInWholeSeconds)
         EXPECT_EQ(Parse({"--login-timeout", bad}, o),
                   "--login-timeout: '" + std::string(bad) + "' is not a number of seconds (0-1000000)");
     EXPECT_EQ(Parse({"--login-timeout"}, o), "--login-timeout needs a number of seconds");
+}
+
+TEST(CommandLine, MetricsEndpointIsOptInAndLoopbackUnlessToldOtherwise)
+{
+    TCommandLine o;
+    EXPECT_EQ(Parse({}, o), "");
+    EXPECT_FALSE(o.MetricsPort.has_value());
+    EXPECT_EQ(o.MetricsAddress, "127.0.0.1");
+    EXPECT_EQ(Parse({"--metrics-port", "9100"}, o), "");
+    EXPECT_EQ(o.MetricsPort, 9100);
+    TCommandLine lan;
+    EXPECT_EQ(Parse({"--metrics-port=9100", "--metrics-address=0.0.0.0"}, lan), "");
+    EXPECT_EQ(lan.MetricsAddress, "0.0.0.0");
+    TCommandLine one;
+    EXPECT_EQ(Parse({"--metrics-address", "192.168.1.10", "--metrics-port", "9100"}, one), "");
+    EXPECT_EQ(one.MetricsAddress, "192.168.1.10");
+}
+
+TEST(CommandLine, BadMetricsPortsAndAddressesAreRefused)
+{
+    for (const char* bad : {"0", "65536", "x", ""}) {
+        TCommandLine o;
+        EXPECT_EQ(Parse({"--metrics-port", bad}, o),
+                  "--metrics-port: '" + std::string(bad) + "' is not a port number (1-65535)");
+    }
+    for (const char* bad : {"localhost", "256.0.0.1", "1.2.3", "1.2.3.4.5", "01.2.3.4", "1..2.3", " 1.2.3.4", "1.2.3.4 ",
+                            "::1", "", "1.2.3.-4", "1.2.3.4x"}) {
+        TCommandLine o;
+        EXPECT_EQ(Parse({"--metrics-port", "9100", "--metrics-address", bad}, o),
+                  "--metrics-address: '" + std::string(bad) + "' is not an IPv4 address (such as 127.0.0.1)")
+            << bad;
+    }
+    TCommandLine o;
+    EXPECT_EQ(Parse({"--metrics-address", "127.0.0.1"}, o), "--metrics-address needs --metrics-port");
+    EXPECT_EQ(Parse({"--metrics-port"}, o), "--metrics-port needs a port number");
+    EXPECT_EQ(Parse({"--metrics-port", "8074"}, o), "--metrics-port: 8074 is the messenger port");
+    TCommandLine h;
+    EXPECT_EQ(Parse({"--metrics-port", "8080", "--http-port", "8080"}, h), "--metrics-port: 8080 is the HTTP port");
 }

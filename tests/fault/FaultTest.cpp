@@ -135,6 +135,26 @@ TEST_F(ProtocolTest, ClientThatNeverReadsIsDroppedFromABroadcastOthersGetItAll)
     ASSERT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 2; }));
     EXPECT_EQ(ClientOf(0)->UserNumber(), 5u);
     EXPECT_EQ(ClientOf(1)->UserNumber(), 7u);
+    EXPECT_EQ(Serwer.SocketServer().Counters.Closed[ccStalledReader], 1u);
+    EXPECT_EQ(Serwer.SocketServer().Counters.Open(), 2u);
+}
+
+TEST_F(ProtocolTest, ClientWithMoreUnsentThanAnyReaderLetsPileUpIsAborted)
+{
+    TZzPeer& five = Connect(5);
+    Connect(7);
+    Connect(9).SetReceiveBuffer(4096);  // never reads, and the system holds little for it
+    Serwer.SlowReaderTimeoutMs = 600 * 1000;  // not stalled long enough to count as stalled
+    // Messages are copied into the reader's own queue (a shared broadcast would count once).
+    const std::string text(900 * 1024, 'm');
+    const size_t rounds = TSendQueueTotal::DefaultQueueLimit / text.size() + 8;
+    for (size_t i = 0; i < rounds && Serwer.ClientCount() == 3; ++i) {
+        five.SendPacket(cpSendMessage, Message(9, static_cast<uint32_t>(i), text));
+        ASSERT_EQ(five.ReadPacket(5000).Type, spMessageAck);
+    }
+    ASSERT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 2; }));
+    EXPECT_EQ(Serwer.SocketServer().Counters.Closed[ccSendQueueOverLimit], 1u);
+    EXPECT_EQ(Serwer.SocketServer().Counters.Closed[ccStalledReader], 0u);
 }
 
 TEST_F(ProtocolTest, PeerThatResetsWhileAReplyIsGoingOut)

@@ -46,6 +46,16 @@ grep -q "^ExecStart=$prefix/bin/trelubki-serwer --headless --doc-dir $prefix/sha
 for line in "AmbientCapabilities=CAP_NET_BIND_SERVICE" "Restart=on-failure" "DynamicUser=yes" "StandardOutput=journal"; do
   grep -qx "$line" "$unit" || { echo "unit lacks $line"; exit 1; }
 done
+# Type=notify waits for READY and the watchdog for its pings: only a program that sends them
+# (linked with libsystemd) may have them, or systemd would never see it start, or kill it.
+if readelf -d "$prefix/bin/trelubki-serwer" | grep -q "NEEDED.*libsystemd"; then
+  for line in "Type=notify" "WatchdogSec=30"; do
+    grep -qx "$line" "$unit" || { echo "unit lacks $line"; exit 1; }
+  done
+else
+  grep -qx "Type=exec" "$unit" || { echo "a program that does not notify needs Type=exec"; exit 1; }
+  ! grep -q "^WatchdogSec" "$unit" || { echo "a program that does not notify can feed no watchdog"; exit 1; }
+fi
 
 if command -v systemd-analyze >/dev/null; then
   # Only the unit's own faults count; a machine without systemd running can still parse it.
