@@ -18,12 +18,15 @@ if command -v shellcheck >/dev/null; then
 fi
 
 mkdir -p "$work/bin" "$work/root"
+# The stand-ins answer "was-enabled" as WAS_ENABLED says (an administrator enabled the service).
 for tool in deb-systemd-helper deb-systemd-invoke systemctl; do
-  printf '#!/bin/sh\necho "%s $*" >> "%s/calls"\n' "$tool" "$work" > "$work/bin/$tool"
+  # shellcheck disable=SC2016  # the stand-in expands its own arguments
+  printf '#!/bin/sh\necho "%s $*" >> "%s/calls"\n[ "$2" != was-enabled ] || [ "${WAS_ENABLED:-0}" = 1 ]\n' \
+    "$tool" "$work" > "$work/bin/$tool"
   chmod +x "$work/bin/$tool"
 done
 run() {  # run SCRIPT ARGS...: must succeed
-  DPKG_ROOT=$work/root PATH="$work/bin:$PATH" sh -e "$control/$1" "${@:2}" \
+  DPKG_ROOT=$work/root PATH="$work/bin:$PATH" WAS_ENABLED=${WAS_ENABLED:-0} sh -e "$control/$1" "${@:2}" \
     || { echo "$1 $* failed"; exit 1; }
 }
 calls() { cat "$work/calls" 2>/dev/null; rm -f "$work/calls"; }
@@ -37,9 +40,10 @@ run postinst configure
 expect "install" "deb-systemd-helper unmask $unit
 deb-systemd-helper --quiet was-enabled $unit
 deb-systemd-helper update-state $unit"
-run postinst configure 0.9
-expect "upgrade" "deb-systemd-helper unmask $unit
+WAS_ENABLED=1 run postinst configure 0.9
+expect "upgrade of an enabled service" "deb-systemd-helper unmask $unit
 deb-systemd-helper --quiet was-enabled $unit
+deb-systemd-helper enable $unit
 deb-systemd-helper update-state $unit"
 run prerm upgrade 1.1
 expect "prerm upgrade (the service keeps running)" ""
