@@ -67,8 +67,8 @@ TEST(Program, MessengerPortInUseEndsTheServiceWithALineAndStatusOne)
         program.Pull();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    // Ended by itself (stopped now, were it still running, it would end with 0).
-    EXPECT_EQ(program.Stop(SIGTERM), 1);
+    // Ended by itself (asked to stop now, were it still running, it would end with 0).
+    EXPECT_EQ(program.Stop(StopRequest), 1);
     EXPECT_EQ(program.Stderr.rfind("trelubki-serwer: messenger port " + std::to_string(port) +
                                        " could not be opened: Error 10048 in function Bind",
                                    0),
