@@ -7,8 +7,9 @@ need_pkgs=()
 have() { command -v "$1" >/dev/null 2>&1; }
 pkg_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-# lintian checks the packages the way Debian does.
-for p in cmake ninja-build g++ libgtest-dev libgmock-dev lintian; do
+# lintian checks the packages the way Debian does, man (man-db) the manual page, shellcheck the
+# maintainer scripts.
+for p in cmake ninja-build g++ libgtest-dev libgmock-dev lintian man-db shellcheck; do
   pkg_installed "$p" || need_pkgs+=("$p")
 done
 # libsystemd-dev (found through pkg-config) lets the service tell systemd it is ready and feed

@@ -7,15 +7,25 @@
 #include "app/ProcessStats.h"
 #include "core/Znaki.h"
 #include "framework/Wspolne99.h"
+#include "SocketApi.h"
+
+#include <cstdlib>
 
 namespace {
 
+// The socket layer's message ("Error 10013 in function Bind" CR LF "Permission denied") as one line.
 std::string OneLine(std::string text)
 {
     for (char& c : text)
         if (c == '\r' || c == '\n')
             c = ' ';
-    return text;
+    std::string out;
+    for (char c : text)
+        if (c != ' ' || (!out.empty() && out.back() != ' '))
+            out += c;
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
 }
 
 }  // namespace
@@ -42,6 +52,28 @@ ByteString HttpPortFailure(const std::string& httpPort, ByteView address, int me
     return FormatLog(format, {httpPort, address, address, messengerPort, address});
 }
 
+TProblem HttpPortProblem(int port, const std::string& reason)
+{
+    std::string p = std::to_string(port);
+    TProblem problem{ProblemHttpPort, "HTTP port " + p + " could not be opened: " + OneLine(reason),
+                     "Nie udało się otworzyć portu HTTP " + p + ": " + OneLine(reason)};
+    if (reason.find("Error " + std::to_string(WSAEACCES) + " ") != std::string::npos) {
+        problem.Text += ". Ports below 1024 need privilege: run the server as its service "
+                        "(trelubki-serwer.service), give the program CAP_NET_BIND_SERVICE "
+                        "(setcap cap_net_bind_service=+ep), or choose another port with --http-port";
+        problem.WindowText += ". Porty poniżej 1024 wymagają uprawnień: uruchom serwer jako usługę "
+                              "(trelubki-serwer.service), nadaj programowi CAP_NET_BIND_SERVICE "
+                              "(setcap cap_net_bind_service=+ep) albo wybierz inny port (--http-port)";
+    } else if (reason.find("Error " + std::to_string(WSAEADDRINUSE) + " ") != std::string::npos) {
+        problem.Text += ". Another program listens on it: stop it, or choose another port with --http-port";
+        problem.WindowText += ". Słucha na nim inny program: zatrzymaj go albo wybierz inny port (--http-port)";
+    } else {
+        problem.Text += ". Choose another port with --http-port";
+        problem.WindowText += ". Wybierz inny port (--http-port)";
+    }
+    return problem;
+}
+
 TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loop)
     : FLog(log),
       FLoop(loop),
@@ -53,13 +85,27 @@ TSerwer::TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loo
     using namespace std::chrono;
     FStartTimeSeconds = duration<double>(system_clock::now().time_since_epoch()).count();
     // The key is made at start-up; the value appears with the first change of the address.
-    FSettings.Open();
-    if (options.Address)
+    std::string unreadable;
+    if (!FSettings.Open())
+        unreadable = FSettings.Error();
+    if (options.Address) {
         FAddress = Znaki::ToCp1250(*options.Address);
-    else if (auto stored = FSettings.Read("ustawienia", "adres"))
+    } else if (auto stored = FSettings.Read("ustawienia", "adres")) {
         FAddress = Znaki::ToCp1250(*stored);
-    else
+    } else {
         FAddress = "localhost";
+        if (!FSettings.Error().empty())
+            unreadable = FSettings.Error();
+    }
+    if (!unreadable.empty()) {
+        if (options.Address)
+            FEarly.push_back({ProblemSettings, "settings cannot be kept: " + unreadable,
+                              "Nie można przechowywać ustawień: " + unreadable});
+        else
+            FEarly.push_back({ProblemSettings,
+                              "the stored address cannot be read: " + unreadable + "; \"localhost\" is announced",
+                              "Nie można odczytać zapisanego adresu: " + unreadable + "; ogłaszany jest „localhost”"});
+    }
 
     FHttp->SetPort(std::to_string(options.HttpPort));
     FHttp->SetAddr("0.0.0.0");
@@ -96,22 +142,61 @@ TSerwer::~TSerwer()
     FBootstrap.reset();
 }
 
+bool TSerwer::StoreAddress(const std::string& utf8)
+{
+    if (FSettings.Write("ustawienia", "adres", utf8)) {
+        if (FSaid.count(ProblemSettings))
+            Report({ProblemSettings, "", ""});
+        return true;
+    }
+    Report({ProblemSettings, "the address cannot be stored, it holds for this run only: " + FSettings.Error(),
+            "Nie można zapisać adresu, obowiązuje tylko do końca tej sesji: " + FSettings.Error()});
+    return false;
+}
+
+void TSerwer::Report(const TProblem& problem)
+{
+    auto said = FSaid.find(problem.Key);
+    if (problem.Text.empty()) {
+        if (said != FSaid.end())
+            FSaid.erase(said);
+    } else if (said == FSaid.end() || said->second != problem.Text) {
+        FSaid[problem.Key] = problem.Text;
+        WriteStandardError("trelubki-serwer: " + problem.Text + "\n");
+    }
+    if (OnProblem)
+        OnProblem(problem);
+}
+
 std::string TSerwer::Start()
 {
+    for (const TProblem& problem : FEarly)
+        Report(problem);
+    FEarly.clear();
+    std::string httpError;
     try {
         FHttp->Start();
+    } catch (const std::exception& e) {
+        httpError = e.what();
     } catch (...) {
+        httpError = "unknown failure";
+    }
+    if (!httpError.empty()) {
         FHttpFailed = true;
         FLog.SetColour(clRed);
         FLog.Append(HttpPortFailure(FHttp->GetPort(), FAddress, FZZSerwer->GetPort()));
         FLog.Append("");
+        // The log's text is the one the clients' administrators know; the reason goes beside it.
+        Report(HttpPortProblem(std::atoi(FHttp->GetPort().c_str()), httpError));
     }
     std::string error;
     FZZSerwer->Open(error);
     FLog.SetColour(clBlue);
     FLog.Append(StartupNotice());
     StartMetrics();
-    FNotifier->Ready();
+    // Without its messenger port the headless program ends (status 1): it never was ready.
+    if (error.empty())
+        FNotifier->Ready();
     return error;
 }
 

@@ -3,8 +3,11 @@
 // bootstrap HTTP service (HttpPomocniczy) and the messenger server (ZZSerwer). The window and
 // the headless runner both start and stop the service through this. For the operator it also
 // keeps the metrics endpoint (when asked for) and tells a service manager how things go.
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/ServiceNotifier.h"
@@ -16,6 +19,16 @@
 #include "messenger/ZzSerwer.h"
 #include "protocol/CommandHandler.h"
 
+// What keeps the server from doing what it was asked to, told to the person who runs it: Text
+// (English) on stderr, WindowText (Polish) under the address in the window. Key tells one kind
+// from another; a problem with empty texts is over.
+struct TProblem {
+    std::string Key;  // ProblemSettings or ProblemHttpPort
+    std::string Text, WindowText;
+};
+inline constexpr const char* ProblemSettings = "settings";
+inline constexpr const char* ProblemHttpPort = "http";
+
 class TSerwer {
 public:
     TSerwer(TActivityLog& log, const TCommandLine& options, TEventLoop& loop = TEventLoop::Default());
@@ -25,14 +38,19 @@ public:
 
     // The start-up sequence: HTTP service, messenger server, notice; then the metrics endpoint
     // (a failure is said on stderr) and the service manager's READY. Returns the messenger
-    // server's error text (empty when it opened).
+    // server's error text (empty when it opened). The problems met so far (settings that cannot
+    // be read, the HTTP port) are reported from here, OnProblem being assigned by then.
     std::string Start();
+
+    // Each problem goes to stderr once (again only when its text changes), then to OnProblem.
+    std::function<void(const TProblem&)> OnProblem;
 
     // The announced address (code page 1250) that the bootstrap replies carry.
     const ByteString& AnnouncedAddress() const { return FAddress; }
     void SetAnnouncedAddress(const ByteString& address) { FAddress = address; }
-    // Stores the address (UTF-8) as the value "adres" of section "ustawienia".
-    bool StoreAddress(const std::string& utf8) { return FSettings.Write("ustawienia", "adres", utf8); }
+    // Stores the address (UTF-8) as the value "adres" of section "ustawienia". When it cannot be
+    // stored, says so (the address still holds for this run); once it can again, the problem is over.
+    bool StoreAddress(const std::string& utf8);
 
     TZzSerwer& ZZSerwer() { return *FZZSerwer; }
     THttpServer& HttpPomocniczy() { return *FHttp; }
@@ -45,6 +63,7 @@ public:
 
 private:
     void StartMetrics();
+    void Report(const TProblem& problem);
 
     TActivityLog& FLog;
     TEventLoop& FLoop;
@@ -52,6 +71,8 @@ private:
     std::string FMetricsAddress;
     double FStartTimeSeconds = 0;
     bool FHttpFailed = false;
+    std::vector<TProblem> FEarly;                 // met before Start, reported by it
+    std::map<std::string, std::string> FSaid;  // key -> text last written to stderr
     TSettingsStore FSettings{"Welkor/Trelubki/Serwer"};
     ByteString FAddress;
     std::unique_ptr<THttpServer> FHttp;
@@ -67,3 +88,6 @@ private:
 ByteString StartupNotice();
 // The red message when the HTTP port cannot be opened (code page 1250).
 ByteString HttpPortFailure(const std::string& httpPort, ByteView address, int messengerPort);
+// Why the HTTP port could not be opened (the system's reason, from the socket layer's message)
+// and what to do about it.
+TProblem HttpPortProblem(int port, const std::string& reason);

@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -42,10 +43,12 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options
     Label1->move(8, 8);
     AdresSerwisuEd = new QLineEdit("localhost", Panel1);
     AdresSerwisuEd->setGeometry(8, 24, 193, 21);
-    MessengerPortError = new QLabel(Panel1);
-    MessengerPortError->move(8, 48);
-    MessengerPortError->setStyleSheet("color: rgb(255, 0, 0)");
-    MessengerPortError->hide();
+    Problems = new QLabel(Panel1);
+    Problems->move(8, 48);
+    Problems->setStyleSheet("color: rgb(255, 0, 0)");
+    Problems->setWordWrap(true);
+    Problems->setTextInteractionFlags(Qt::TextSelectableByMouse);  // a reason to copy and look up
+    Problems->hide();
     RichEdit1 = new QPlainTextEdit(Splitter1);
     RichEdit1->setReadOnly(true);
     RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -67,6 +70,7 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options
 
     FLog = new TLogPane(RichEdit1);
     FSerwer = std::make_unique<TSerwer>(*FLog, FOptions, FLoop);
+    FSerwer->OnProblem = [this](const TProblem& p) { ShowProblem(p.Key, p.WindowText); };
     connect(AdresSerwisuEd, &QLineEdit::textChanged, this, [this](const QString& t) { AdresSerwisuEdChange(t); });
 
     // The servers' loop runs on this thread, woken through its one descriptor.
@@ -96,13 +100,29 @@ void TForm1::FormCreate()
         for (char& c : oneLine)
             if (c == '\r' || c == '\n')
                 c = ' ';
-        MessengerPortError->setText(QString("Nie udało się otworzyć portu komunikatora %1: %2")
-                                        .arg(FSerwer->ZZSerwer().GetPort())
-                                        .arg(QString::fromStdString(oneLine).simplified()));
-        MessengerPortError->adjustSize();
-        MessengerPortError->show();
+        ShowProblem("messenger", QString("Nie udało się otworzyć portu komunikatora %1: %2")
+                                     .arg(FSerwer->ZZSerwer().GetPort())
+                                     .arg(QString::fromStdString(oneLine).simplified())
+                                     .toStdString());
     }
     FLog->Flush();
+}
+
+void TForm1::ShowProblem(const std::string& key, const std::string& text)
+{
+    if (text.empty())
+        FProblems.erase(key);
+    else
+        FProblems[key] = text;
+    QStringList lines;
+    for (const auto& [k, line] : FProblems)
+        lines << QString::fromStdString(line);
+    Problems->setText(lines.join('\n'));
+    Problems->setVisible(!lines.isEmpty());
+    // As wide as the panel; the panel grows to show every line above the log.
+    int width = std::max(Panel1->width(), this->width()) - 16;
+    Problems->resize(width, Problems->heightForWidth(width));
+    Panel1->setMinimumHeight(lines.isEmpty() ? 70 : 48 + Problems->height() + 4);
 }
 
 void TForm1::AdresSerwisuEdChange(const QString& text)

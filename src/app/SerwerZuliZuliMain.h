@@ -1,8 +1,10 @@
 #pragma once
 // The console window: the announced address in an edit field that is stored at every change,
 // and the activity log. It owns the two servers (through TSerwer).
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/CommandLine.h"
 #include "app/LogPane.h"
@@ -30,9 +32,12 @@ public:
     QLineEdit* AdresSerwisuEd = nullptr;
     QPlainTextEdit* RichEdit1 = nullptr;
     QSplitter* Splitter1 = nullptr;
-    // Says, in red under the address, that the messenger port could not be opened (the log keeps
-    // only its own lines); hidden while all is well.
-    QLabel* MessengerPortError = nullptr;
+    // Says, in red under the address, what keeps the server from working as asked, a line each:
+    // the messenger port that could not be opened, why the HTTP port could not be, settings that
+    // cannot be read or stored (the log keeps only its own lines); hidden while all is well.
+    QLabel* Problems = nullptr;
+    // Shows a problem (TProblem's Key and WindowText) in that line; an empty text ends it.
+    void ShowProblem(const std::string& key, const std::string& text);
 
     TSerwer& Serwer() { return *FSerwer; }
     TLogPane& Log() { return *FLog; }
@@ -43,6 +48,7 @@ private:
     TLogPane* FLog = nullptr;  // owned by the pane
     QSocketNotifier* FNotifier = nullptr;
     std::unique_ptr<TSerwer> FSerwer;
+    std::map<std::string, std::string> FProblems;  // key -> the line shown
 };
 
 // The program's icon (window, about box).

@@ -12,6 +12,13 @@
 #include "app/SerwerZuliZuliMain.h"
 #endif
 
+namespace {
+
+// Exit status of a headless run whose messenger port could not be opened (2: a bad command line).
+constexpr int MessengerPortStatus = 1;
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     std::vector<std::string> arguments = ProgramArguments(argc, argv);
@@ -46,23 +53,29 @@ int main(int argc, char** argv)
 
     ProcessRandom().Randomize();
     TEventLoop& loop = TEventLoop::Default();
+    int status = 0;
     {
         THeadlessLog log(loop);
         TSerwer serwer(log, options, loop);
         StopLoopOnRequest(loop);
         if (std::string error = serwer.Start(); !error.empty()) {
-            // Not an activity-log line: the log stays as the console shows it.
+            // Without a window the messenger service is all there is: running on with HTTP alone
+            // would look healthy to a service manager, which then never tries again. Not an
+            // activity-log line: the log stays as the console shows it.
             std::string oneLine = error;
             for (char& c : oneLine)
                 if (c == '\r' || c == '\n')
                     c = ' ';
             WriteStandardError("trelubki-serwer: messenger port " + std::to_string(options.MessengerPort) +
-                               " could not be opened: " + oneLine + "\n");
+                               " could not be opened: " + oneLine + "; stopping (exit status " +
+                               std::to_string(MessengerPortStatus) + ")\n");
+            status = MessengerPortStatus;
         }
         log.Flush();
-        loop.Run();
+        if (status == 0)
+            loop.Run();
         StopWatchingLoop();
     }
     ShutDownDone();
-    return 0;
+    return status;
 }

@@ -52,19 +52,32 @@ TEST(Program, GreetsLogsInRelaysAndStopsInOrder)
     EXPECT_EQ(program.Stderr, "");
 }
 
-TEST(Program, MessengerPortInUseIsReportedOnStderrAndTheProgramStaysUp)
+TEST(Program, MessengerPortInUseEndsTheServiceWithALineAndStatusOne)
 {
     TWSocket holder;
     holder.SetAddr("0.0.0.0");
     holder.SetPort("0");
     holder.Listen();
     int port = BoundPort(holder);
-    TProgram program({"--headless", "--messenger-port", std::to_string(port)});
-    ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    program.Pull();
-    EXPECT_NE(program.Stderr.find("could not be opened: Error 10048 in function Bind"), std::string::npos);
-    EXPECT_EQ(program.Stop(SIGINT), 0);
+    int http = FreePort();
+    // Without a window the messenger port is the service: a service manager must see it fail.
+    TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", std::to_string(http)});
+    int64_t end = MonotonicMs() + 10000;
+    while (program.Stderr.find('\n') == std::string::npos && MonotonicMs() < end) {
+        program.Pull();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Ended by itself (asked to stop now, were it still running, it would end with 0).
+    EXPECT_EQ(program.Stop(StopRequest), 1);
+    EXPECT_EQ(program.Stderr.rfind("trelubki-serwer: messenger port " + std::to_string(port) +
+                                       " could not be opened: Error 10048 in function Bind",
+                                   0),
+              0u)
+        << program.Stderr;
+    EXPECT_NE(program.Stderr.find("; stopping (exit status 1)\n"), std::string::npos) << program.Stderr;
+    EXPECT_EQ(std::count(program.Stderr.begin(), program.Stderr.end(), '\n'), 1) << program.Stderr;
+    TPeer peer;
+    EXPECT_FALSE(peer.Connect(http));  // nothing of it runs on
 }
 
 TEST(Program, BadOptionIsOneLineAndExitStatusTwo)
@@ -205,6 +218,10 @@ TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
     ASSERT_TRUE(Connected(client, port));  // the messenger server opened all the same
     EXPECT_TRUE(client.Login(3));
     EXPECT_EQ(program.Stop(StopRequest), 0);
+    // The log's text guesses; stderr gives the system's reason and what to do.
+    EXPECT_EQ(program.Stderr, "trelubki-serwer: HTTP port " + http +
+                                  " could not be opened: Error 10048 in function Bind Address already in use. Another "
+                                  "program listens on it: stop it, or choose another port with --http-port\n");
 }
 
 TEST(Program, DocumentFolderNamedWithPolishLettersIsServed)

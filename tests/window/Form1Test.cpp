@@ -106,6 +106,36 @@ TEST_F(WindowTest, HttpPortHeldGivesRedMessageEmptyLineAndBlueNotice)
     EXPECT_TRUE(entries[2].startsWith("Korzystanie"));
     EXPECT_EQ(form.ColourOf(2), QColor(0, 0, 255));
     EXPECT_TRUE(form.Serwer().ZZSerwer().Active);  // the messenger server opened all the same
+    // Beside the log's guess, the system's reason and what to do, in red under the address.
+    EXPECT_FALSE(form.Problems->isHidden());
+    EXPECT_EQ(form.Problems->text(), QString("Nie udało się otworzyć portu HTTP %1: Error 10048 in function Bind Address "
+                                             "already in use. Słucha na nim inny program: zatrzymaj go albo wybierz "
+                                             "inny port (--http-port)")
+                                         .arg(o.HttpPort));
+}
+
+TEST_F(WindowTest, AddressThatCannotBeStoredIsSaidInRedAndHoldsForThisRun)
+{
+    TSettingsStore store("Welkor/Trelubki/Serwer");
+    std::filesystem::create_directories(std::filesystem::path(store.Location()).parent_path());
+    std::ofstream(store.Location()) << "[ustawienia]\nadres=stary\n";
+    std::filesystem::permissions(store.Location(), std::filesystem::perms(0444));  // the administrator's
+    TTestForm1 form(FreePorts());
+    form.FormCreate();
+    EXPECT_EQ(form.AdresSerwisuEd->text(), "stary");
+    form.AdresSerwisuEd->setText("nowy");
+    EXPECT_EQ(form.Serwer().AnnouncedAddress(), "nowy");  // used all the same, for this run
+    EXPECT_EQ(store.Read("ustawienia", "adres"), "stary");
+    EXPECT_FALSE(form.Problems->isHidden());
+    EXPECT_EQ(form.Problems->text().toStdString(),
+              "Nie można zapisać adresu, obowiązuje tylko do końca tej sesji: cannot write " + store.Location() +
+                  ": Permission denied (the file is read-only)");
+    EXPECT_EQ(std::filesystem::status(store.Location()).permissions(), std::filesystem::perms(0444));
+
+    std::filesystem::permissions(store.Location(), std::filesystem::perms(0644));
+    form.AdresSerwisuEd->setText("nowszy");
+    EXPECT_TRUE(form.Problems->isHidden());  // stored again: the line goes
+    EXPECT_EQ(store.Read("ustawienia", "adres"), "nowszy");
 }
 
 TEST_F(WindowTest, ServersRunOnTheWindowsLoopAndLogIntoThePane)
@@ -179,8 +209,8 @@ TEST_F(WindowTest, MessengerPortThatCannotBeOpenedIsShownInTheWindow)
     form.FormCreate();
     form.show();
     EXPECT_FALSE(form.Serwer().ZZSerwer().Active);
-    EXPECT_TRUE(form.MessengerPortError->isVisible());
-    QString text = form.MessengerPortError->text();
+    EXPECT_TRUE(form.Problems->isVisible());
+    QString text = form.Problems->text();
     EXPECT_TRUE(text.startsWith(QString("Nie udało się otworzyć portu komunikatora %1: Error 10048 in function Bind")
                                     .arg(o.MessengerPort)))
         << text.toStdString();
@@ -192,7 +222,7 @@ TEST_F(WindowTest, MessengerPortThatCannotBeOpenedIsShownInTheWindow)
     TTestForm1 fine(FreePorts());
     fine.FormCreate();
     fine.show();
-    EXPECT_FALSE(fine.MessengerPortError->isVisible());
+    EXPECT_FALSE(fine.Problems->isVisible());
 }
 
 TEST_F(WindowTest, WindowAndAboutBoxCarryTheProgramsIcon)

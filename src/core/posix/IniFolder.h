@@ -3,5 +3,6 @@
 // a section per subkey.
 #include <string>
 
-// ${XDG_CONFIG_HOME:-$HOME/.config}
+// ${XDG_CONFIG_HOME:-$HOME/.config}, the home taken from the password database when HOME is not
+// set and a relative XDG_CONFIG_HOME ignored; empty when the user has no home at all.
 std::string ConfigFolder();

@@ -41,9 +41,12 @@ bool TSettingsStore::Open()
 {
     HKEY h = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, WideOf(FKey).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &h, nullptr) != ERROR_SUCCESS)
+                        nullptr, &h, nullptr) != ERROR_SUCCESS) {
+        FError = "cannot open the registry key " + FLocation;
         return false;
+    }
     RegCloseKey(h);
+    FError.clear();
     return true;
 }
 
@@ -80,6 +83,7 @@ std::optional<std::string> TSettingsStore::Read(const std::string& section, cons
 
 bool TSettingsStore::Write(const std::string& section, const std::string& name, const std::string& value)
 {
+    FError = "cannot write the value " + name + " under " + FLocation;
     if (!Storable(section) || !Storable(name) || !Storable(value))
         return false;
     std::wstring text = WideOf(value);
@@ -93,8 +97,10 @@ bool TSettingsStore::Write(const std::string& section, const std::string& name, 
     bool written = RegSetValueExW(h, WideOf(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                                   bytes) == ERROR_SUCCESS;
     // Written at once, not when the system gets round to it.
-    if (written)
+    if (written) {
         RegFlushKey(h);
+        FError.clear();
+    }
     RegCloseKey(h);
     return written;
 }
