@@ -141,15 +141,20 @@ TEST_F(ProtocolTest, ClientThatNeverReadsIsDroppedFromABroadcastOthersGetItAll)
 
 TEST_F(ProtocolTest, ClientWithMoreUnsentThanAnyReaderLetsPileUpIsAborted)
 {
+    struct TRestore {
+        size_t Limit = TEventLoop::Default().QueuedTotal().QueueLimit;
+        ~TRestore() { TEventLoop::Default().QueuedTotal().QueueLimit = Limit; }
+    } restore;
+    TEventLoop::Default().QueuedTotal().QueueLimit = 1024 * 1024;  // scaled down
     TZzPeer& five = Connect(5);
     Connect(7);
     Connect(9).SetReceiveBuffer(4096);  // never reads, and the system holds little for it
     Serwer.SlowReaderTimeoutMs = 600 * 1000;  // not stalled long enough to count as stalled
-    // Messages are copied into the reader's own queue (a shared broadcast would count once).
-    const std::string text(900 * 1024, 'm');
-    const size_t rounds = TSendQueueTotal::DefaultQueueLimit / text.size() + 8;
-    for (size_t i = 0; i < rounds && Serwer.ClientCount() == 3; ++i) {
-        five.SendPacket(cpSendMessage, Message(9, static_cast<uint32_t>(i), text));
+    // Messages are copied into the reader's own queue (a shared broadcast would count once);
+    // the system's buffers take some megabytes first.
+    const std::string text(1999, 'm');
+    for (uint32_t i = 0; i < 20000 && Serwer.ClientCount() == 3; ++i) {
+        five.SendPacket(cpSendMessage, Message(9, i, text));
         ASSERT_EQ(five.ReadPacket(5000).Type, spMessageAck);
     }
     ASSERT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 2; }));
