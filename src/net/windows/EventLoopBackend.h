@@ -18,7 +18,7 @@ struct TEventLoop::TBackend {
         bool ReadPaused = false;
         bool CloseHeld = false;
         uint32_t CloseError = 0;
-        uint64_t ReadQueuedFor = 0;  // the round whose messages hold a read of this socket
+        uint64_t ReadQueuedFor = 0;  // the round whose messages hold a read (or accept) of this socket
     };
 
     explicit TBackend(TEventLoop& loop);
@@ -26,8 +26,8 @@ struct TEventLoop::TBackend {
 
     void Poll(int timeoutMs);
     void RoundEnd() {}
-    // A listening socket's accept stopped while snoozed, and started again: a failed accept
-    // re-enables the system's accept event, so it is only not reported while snoozed.
+    // A listening socket's accept stopped while snoozed (it is not reported meanwhile), and
+    // started again.
     void StopAccepting(TSocket, TRegistration&) {}
     void ResumeAccepting(TSocket s, TRegistration& reg) { GiveReadBack(reg, s); }
 
