@@ -206,6 +206,8 @@ protected:
 
     void ChangeState(TSocketState newState);
     void SocketError(const std::string& tag, int code);  // Windows Sockets code
+    // The report alone, without dropping the handle on a reset (10054, 10057).
+    void ReportSocketError(const std::string& tag, int code);
     void SocketErrorOfLastCall(const std::string& tag);
     void RaiseException(const std::string& message);
     void InternalClose(bool shutdown, uint16_t error);

@@ -49,9 +49,9 @@ void TCustomWSocket::Listen()
         SocketErrorOfLastCall("socket");
         return;
     }
-    SocketAllowRebind(s);
+    SocketSetListenOptions(s);
     if (::bind(s, reinterpret_cast<sockaddr*>(&FSin), sizeof FSin) != 0) {
-        int code = SocketLastError();
+        int code = SocketBindError(SocketLastError());
         SocketClose(s);
         SocketError("Bind", code);
         return;
@@ -89,10 +89,16 @@ TSocket TCustomWSocket::Accept()
     TSocket s = SocketAccept(FHSocket);
     if (s == INVALID_SOCKET) {
         int e = SocketLastError();
-        // The connection keeps waiting: stop asking for a while rather than spin on it.
-        if (SocketOutOfResources(e))
-            FLoop.SnoozeAccept(FHSocket, 100);
-        SocketError("Accept", e);
+        // Whatever failed, the listener accepts again once the cause is gone: it asks the
+        // system again itself where the system would not report the waiting connections again.
+        if (int retryMs = SocketAcceptRetryMs(e); retryMs >= 0)
+            FLoop.SnoozeAccept(FHSocket, retryMs);
+        // The connection announced has gone (reset and dropped from the queue): nothing failed.
+        if (e == WSAEWOULDBLOCK)
+            return INVALID_SOCKET;
+        // Reported without the rule that drops the handle on a reset: the reset (or whatever
+        // else failed) was the waiting connection's, and the listening socket stays.
+        ReportSocketError("Accept", e);
         return INVALID_SOCKET;
     }
     return s;

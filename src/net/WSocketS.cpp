@@ -22,13 +22,19 @@ void TWSocketClient::Dup(TSocket newHSocket)
     // Sends are gathered per round already: waiting for more (Nagle) would only add latency.
     SocketSetOption(FHSocket, IPPROTO_TCP, TCP_NODELAY, 1);
     // Asked quietly: a peer that reset before being adopted must not raise out of the accept
-    // and stop the listener; its address just reads "error" and its close follows.
+    // and stop the listener; its address just reads "error".
     sockaddr_in sin{};
     socklen_t len = sizeof sin;
     if (getpeername(FHSocket, reinterpret_cast<sockaddr*>(&sin), &len) == 0) {
         char text[INET_ADDRSTRLEN];
         FPeerAddr = inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text);
         FPeerPort = std::to_string(ntohs(sin.sin_port));
+    } else if (int code = SocketLastError(); code == WSAENOTCONN || code == WSAECONNRESET) {
+        // Reset while it waited to be accepted: some systems (Wine) report nothing more of such
+        // a connection, which would then stay for ever. Its close is reported here instead, and
+        // takes the usual road: what it sent before the reset is read first. Where the system
+        // reports the close too, the second report finds the session ended and does nothing.
+        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_CLOSE, WSAECONNRESET));
     }
 }
 

@@ -57,7 +57,6 @@ void TCustomWSocket::RaiseException(const std::string& message)
 
 void TCustomWSocket::SocketError(const std::string& tag, int code)
 {
-    std::string message = SocketErrorMessage(code, tag);
     if (code == WSAECONNRESET || code == WSAENOTCONN) {
         if (FHSocket != INVALID_SOCKET) {
             FLoop.AsyncSelect(FHSocket, 0, 0);
@@ -68,8 +67,13 @@ void TCustomWSocket::SocketError(const std::string& tag, int code)
         ChangeState(wsClosed);
         SessionDropped();
     }
+    ReportSocketError(tag, code);
+}
+
+void TCustomWSocket::ReportSocketError(const std::string& tag, int code)
+{
     FLastError = code;
-    RaiseException(message);
+    RaiseException(SocketErrorMessage(code, tag));
 }
 
 void TCustomWSocket::SocketErrorOfLastCall(const std::string& tag)

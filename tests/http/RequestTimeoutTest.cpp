@@ -108,3 +108,13 @@ TEST_F(HttpTest, NoRequestTimeoutAtZeroAndAChangeAppliesToOpenConnections)
     Server.SetRequestTimeoutMs(300);
     EXPECT_TRUE(peer.WaitClosed(3000));
 }
+
+TEST_F(HttpTest, PeersThatResetBeforeBeingAcceptedEndAtOnceWithNoTimeout)
+{
+    Server.SetRequestTimeoutMs(0);
+    for (int i = 0; i < 20; ++i) {
+        TPeer peer(Port());
+        peer.Reset();
+    }
+    EXPECT_TRUE(RunUntil([&] { return Disconnects == 20 && Server.ClientCount() == 0; }, 10000));
+}

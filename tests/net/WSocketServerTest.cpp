@@ -206,3 +206,23 @@ TEST_F(ServerTest, AClosedNotificationOfAClientFreedMeanwhileLeavesItsSuccessorA
     EXPECT_EQ(Server->Client(0)->State(), wsConnected);
     EXPECT_EQ(Disconnects, 0);
 }
+
+TEST_F(ServerTest, PeersThatResetBeforeBeingAcceptedAreClosedAtOnceWithWhatTheySentRead)
+{
+    Server->Banner.clear();
+    std::string received;
+    Server->OnClientConnect = [&](TCustomWSocketServer*, TWSocketClient* c, uint16_t) {
+        c->OnDataAvailable = [&received](TCustomWSocket* s, uint16_t) { received += s->ReceiveString(); };
+    };
+    Listen();
+    // Both reset while they wait in the queue: the system reports nothing of them after the
+    // accept on some systems (Wine), where they would stay for ever.
+    TPeer a(Port());
+    a.Reset();
+    TPeer b(Port());
+    b.Send("sent before the reset");
+    b.Reset();
+    ASSERT_TRUE(RunUntil([&] { return Disconnects == 2; }));
+    EXPECT_EQ(Server->ClientCount(), 0);
+    EXPECT_EQ(received, "sent before the reset");
+}

@@ -133,9 +133,16 @@ inline int SocketSetLinger(TSocket s, bool on, int seconds)
 
 // A listening port whose old connections wait out TIME_WAIT can be bound again at once (a
 // restart soon after clients were connected); a port another socket listens on is still refused.
-inline void SocketAllowRebind(TSocket s)
+inline void SocketSetListenOptions(TSocket s)
 {
     SocketSetOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
+}
+
+// A failed bind's code as reported: the system's own (10013 for a port below 1024 without the
+// right to it, 10048 for a port in use).
+inline int SocketBindError(int code)
+{
+    return code;
 }
 
 // The failure a socket has recorded (SO_ERROR), as a Windows Sockets number.
@@ -147,9 +154,11 @@ inline int SocketPendingError(TSocket s)
     return WinSockError(soError);
 }
 
-// A failed accept that will fail again at once while the connection waits (no descriptor or
-// memory left): the listener stops asking for a while.
-inline bool SocketOutOfResources(int code)
+// After a failed accept, in how many milliseconds the listener asks the system again for the
+// connections that wait (-1: the system reports them again by itself, as readiness here is
+// level-triggered). An accept with no descriptor or memory left fails again at once while the
+// connection waits: the listener stops asking for a while instead of spinning.
+inline int SocketAcceptRetryMs(int code)
 {
-    return code == WSAEMFILE || code == WSAENOBUFS;
+    return code == WSAEMFILE || code == WSAENOBUFS ? 100 : -1;
 }

@@ -16,7 +16,7 @@ struct TEventLoop::TBackend {
         bool CloseReported = false;
         bool Snoozed = false;
         bool ReadPaused = false;
-        uint64_t ReadQueuedFor = 0;  // the round whose messages hold a read of this socket
+        uint64_t ReadQueuedFor = 0;  // the round whose messages hold a read (or accept) of this socket
     };
 
     explicit TBackend(TEventLoop& loop);
@@ -24,8 +24,8 @@ struct TEventLoop::TBackend {
 
     void Poll(int timeoutMs);
     void RoundEnd() {}
-    // A listening socket's accept stopped while snoozed, and started again: a failed accept
-    // re-enables the system's accept event, so it is only not reported while snoozed.
+    // A listening socket's accept stopped while snoozed (it is not reported meanwhile), and
+    // started again.
     void StopAccepting(TSocket, TRegistration&) {}
     void ResumeAccepting(TSocket s, TRegistration& reg) { GiveReadBack(reg, s); }
 

@@ -95,18 +95,14 @@ void TEventLoop::TBackend::GiveReadBack(TRegistration& reg, TSocket s)
 {
     // The system reports read or accept again only after the call that takes it: one delivered
     // while the socket did not want it (paused, snoozed) is not repeated. A read costs nothing
-    // when nothing waits; an accept is offered only when a connection waits, since a failed one
-    // is an error of the listener.
+    // when nothing waits. A listener is selected again instead: the system then reports a
+    // connection that waits now, and the next one that comes, also after a failed accept that
+    // left it silent (as Wine was seen to be).
     if (!(reg.Mask & FD_ACCEPT)) {
         Queue(reg, s, FD_READ, 0);
         return;
     }
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval now{};
-    if (select(0, &readable, nullptr, nullptr, &now) == 1)
-        Queue(reg, s, FD_ACCEPT, 0);
+    WSAAsyncSelect(s, Window, SelectMessage(reg.Serial), FD_ACCEPT);
 }
 
 void TEventLoop::PauseReading(TSocket s, bool paused)
@@ -135,7 +131,7 @@ void TEventLoop::TBackend::Queue(TRegistration& reg, TSocket s, uint32_t events,
     msg.LParam = MakeSelectLParam(events, error);
     msg.Serial = reg.Serial;
     Loop.Queue.push_back({reg.Endpoint, msg});
-    if (events & FD_READ)
+    if (events & (FD_READ | FD_ACCEPT))
         reg.ReadQueuedFor = NextRound();
 }
 
@@ -146,8 +142,10 @@ void TEventLoop::TBackend::Translate(UINT message, TSocket s, LPARAM lParam)
         return;  // forgotten, or meant for an earlier registration of the same handle
     uint32_t events = WSAGETSELECTEVENT(lParam);
     uint32_t error = WSAGETSELECTERROR(lParam);
-    // A read or accept that comes while not wanted is given back on resume.
-    if ((events & FD_ACCEPT) && !reg->ReadPaused && !reg->Snoozed)
+    // A read or accept that comes while not wanted is given back on resume. The selection
+    // made again on resume may report a connection twice: once per round is enough, as one
+    // accept per round is all a listener does.
+    if ((events & FD_ACCEPT) && !reg->ReadPaused && !reg->Snoozed && reg->ReadQueuedFor != NextRound())
         Queue(*reg, s, FD_ACCEPT, error);
     // Each read that leaves data makes the system post read again: one connection's several
     // messages in a round would give it several shares of that round.

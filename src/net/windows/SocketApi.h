@@ -45,16 +45,6 @@ inline TSocket SocketOpen(int family, int type, int protocol)
     return s;
 }
 
-// The accepted socket inherits the listener's selection, so it is non-blocking already; it is
-// kept from started programs as the listener is.
-inline TSocket SocketAccept(TSocket listening)
-{
-    TSocket s = ::accept(listening, nullptr, nullptr);
-    if (s != INVALID_SOCKET)
-        SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-    return s;
-}
-
 inline int SocketClose(TSocket s)
 {
     return ::closesocket(s) == 0 ? 0 : SocketLastError();
@@ -114,9 +104,22 @@ inline int SocketSetLinger(TSocket s, bool on, int seconds)
     return ::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li), sizeof li);
 }
 
-// Windows binds a listening port again while its old connections wait out TIME_WAIT; its
-// SO_REUSEADDR would instead let another program take a port in use.
-inline void SocketAllowRebind(TSocket) {}
+// Windows binds a listening port again while its old connections wait out TIME_WAIT without
+// being asked (its SO_REUSEADDR would let another program take a port in use). The port is taken
+// exclusively: no other program can bind it beside ours, on the same address or on one address
+// of ours, and take the clients that connect to it.
+inline void SocketSetListenOptions(TSocket s)
+{
+    SocketSetOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, 1);
+}
+
+// A failed bind's code as reported. A port that another socket holds exclusively (ours are held
+// so: another copy of this program, say) is refused with 10013, "Permission denied"; it is a port
+// in use, and reported as one.
+inline int SocketBindError(int code)
+{
+    return code == WSAEACCES ? WSAEADDRINUSE : code;
+}
 
 inline int SocketPendingError(TSocket s)
 {
@@ -126,7 +129,55 @@ inline int SocketPendingError(TSocket s)
     return soError;
 }
 
-inline bool SocketOutOfResources(int code)
+// Tests make accept fail as the system does, which no test can bring about at will: the next
+// Count calls fail with Code. A failure of the waiting connection itself (reset or aborted in the
+// queue) takes it from the queue, as the system does; any other (no descriptor or buffer left)
+// leaves it waiting, and no call reaches the system that would have it report the connection again.
+struct TAcceptFault {
+    int Code = 0;
+    int Count = 0;
+};
+inline TAcceptFault& SocketAcceptFault()
 {
-    return code == WSAEMFILE || code == WSAENOBUFS;
+    static TAcceptFault fault;
+    return fault;
+}
+
+// A failed accept that concerns only the connection it took (reset or aborted while it waited).
+inline bool SocketConnectionFailed(int code)
+{
+    return code == WSAECONNRESET || code == WSAECONNABORTED || code == WSAETIMEDOUT;
+}
+
+// The accepted socket inherits the listener's selection, so it is non-blocking already; it is
+// kept from started programs as the listener is.
+inline TSocket SocketAccept(TSocket listening)
+{
+    if (TAcceptFault& fault = SocketAcceptFault(); fault.Count > 0) {
+        --fault.Count;
+        if (SocketConnectionFailed(fault.Code)) {
+            TSocket gone = ::accept(listening, nullptr, nullptr);
+            if (gone != INVALID_SOCKET) {
+                SocketSetLinger(gone, true, 0);
+                ::closesocket(gone);
+            }
+        }
+        WSASetLastError(fault.Code);
+        return INVALID_SOCKET;
+    }
+    TSocket s = ::accept(listening, nullptr, nullptr);
+    if (s != INVALID_SOCKET)
+        SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    return s;
+}
+
+// After a failed accept, in how many milliseconds the listener asks the system again for the
+// connections that wait (-1: the system reports them again by itself). The system may stay silent
+// after a failed accept, about the connection that waits and those that come after it (as Wine
+// was seen to be), so the listener always asks again: at once when only the connection
+// taken failed or none waited, after a pause when the system lacks resources (no descriptor or
+// buffer; Wine gives 10022 for that) or fails otherwise, so that it never spins on a failure.
+inline int SocketAcceptRetryMs(int code)
+{
+    return SocketConnectionFailed(code) || code == WSAEWOULDBLOCK ? 0 : 100;
 }
