@@ -450,7 +450,8 @@ void TZzSerwer::HoldAtBound(TZzClient* client)
 
 int TZzSerwer::HeldAtBoundClients() const
 {
-    return static_cast<int>(std::count_if(FWaiting.begin(), FWaiting.end(), [](const TZzClient* c) { return c->HeldAtBound; }));
+    auto atBound = [](const TZzClient* c) { return c->HeldAtBound; };
+    return static_cast<int>(std::count_if(FWaiting.begin(), FWaiting.end(), atBound));
 }
 
 void TZzSerwer::ClientClosedWhileHeld(TZzClient* client)
