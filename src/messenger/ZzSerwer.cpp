@@ -545,6 +545,17 @@ void TZzSerwer::DropStalledReaders()
     }
 }
 
+void TZzSerwer::CheckHeldForClose()
+{
+    // Where the system reports a close only after a read, those held at the bound ask.
+    std::vector<TZzClient*> held;
+    for (TZzClient* c : FWaiting)
+        if (c->HeldAtBound && c->State() == wsConnected && SocketPeerEnded(c->Handle()))
+            held.push_back(c);
+    for (TZzClient* c : held)
+        ClientClosedWhileHeld(c);
+}
+
 bool TZzSerwer::NeedsStallCheck() const
 {
     const TSendQueueTotal& total = FLoop.QueuedTotal();
@@ -605,6 +616,7 @@ void TZzSerwer::TReadGate::WndProc(TMessage& msg)
         return;
     }
     FStallCheckPosted = false;
+    FOwner.CheckHeldForClose();
     FOwner.DropStalledReaders();
     // Those held at the bound whose own queue has fallen behind meanwhile are read again.
     FOwner.ResumeReaders();

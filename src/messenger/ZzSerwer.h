@@ -257,6 +257,7 @@ private:
     void YieldTurn(TZzClient* client);
     void ResumeReaders();
     void DropStalledReaders();
+    void CheckHeldForClose();
     bool NeedsStallCheck() const;
 
     TEventLoop& FLoop;
