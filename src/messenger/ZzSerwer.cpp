@@ -461,7 +461,8 @@ void TZzSerwer::HoldAtBound(TZzClient* client)
 
 int TZzSerwer::HeldAtBoundClients() const
 {
-    return static_cast<int>(std::count_if(FWaiting.begin(), FWaiting.end(), [](const TZzClient* c) { return c->HeldAtBound; }));
+    auto atBound = [](const TZzClient* c) { return c->HeldAtBound; };
+    return static_cast<int>(std::count_if(FWaiting.begin(), FWaiting.end(), atBound));
 }
 
 void TZzSerwer::ClientClosedWhileHeld(TZzClient* client)
@@ -554,6 +555,17 @@ void TZzSerwer::DropStalledReaders()
     }
 }
 
+void TZzSerwer::CheckHeldForClose()
+{
+    // Where the system reports a close only after a read, those held at the bound ask.
+    std::vector<TZzClient*> held;
+    for (TZzClient* c : FWaiting)
+        if (c->HeldAtBound && c->State() == wsConnected && SocketPeerEnded(c->Handle()))
+            held.push_back(c);
+    for (TZzClient* c : held)
+        ClientClosedWhileHeld(c);
+}
+
 bool TZzSerwer::NeedsStallCheck() const
 {
     const TSendQueueTotal& total = FLoop.QueuedTotal();
@@ -622,6 +634,7 @@ void TZzSerwer::TReadGate::WndProc(TMessage& msg)
         return;
     }
     FStallCheckPosted = false;
+    FOwner.CheckHeldForClose();
     FOwner.DropStalledReaders();
     // Those held at the bound whose own queue has fallen behind meanwhile are read again.
     FOwner.ResumeReaders();

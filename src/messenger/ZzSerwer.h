@@ -126,7 +126,10 @@ public:
     size_t UserListLimit = DefaultUserListLimit;
     size_t UserListBytes() const { return FUserListBytes; }
     // A client's UserListData was given this capacity instead of that one.
-    void UserListResized(size_t before, size_t after) { FUserListBytes = FUserListBytes - std::min(before, FUserListBytes) + after; }
+    void UserListResized(size_t before, size_t after)
+    {
+        FUserListBytes = FUserListBytes - std::min(before, FUserListBytes) + after;
+    }
 
 protected:
     virtual void ServerBgException(TCustomWSocket* sender, const std::exception& e, bool& canClose);
@@ -262,6 +265,7 @@ private:
     void YieldTurn(TZzClient* client);
     void ResumeReaders();
     void DropStalledReaders();
+    void CheckHeldForClose();
     bool NeedsStallCheck() const;
 
     TEventLoop& FLoop;

@@ -113,7 +113,8 @@ void TCustomWSocket::PauseReading(bool paused)
     // A close kept while not reading comes after whatever the read then reports.
     if (!paused && FHeldClose) {
         FHeldClose = false;
-        PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_CLOSE, FHeldCloseError));
+        auto handle = static_cast<uintptr_t>(FHSocket);
+        PostMessageToSelf(WM_ASYNCSELECT, handle, MakeSelectLParam(FD_CLOSE, FHeldCloseError));
     }
 }
 

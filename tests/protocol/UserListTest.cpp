@@ -99,7 +99,9 @@ TEST_F(ProtocolTest, StoredUserListsHaveATotalBoundAndAClientPastItIsTold)
     TZzPeer& five = Connect(5);
     TZzPeer& six = Connect(6);
     TZzPeer& seven = Connect(7);
-    auto list = [](uint8_t subtype, size_t size, char fill) { return ByteString(1, static_cast<char>(subtype)) + ByteString(size, fill); };
+    auto list = [](uint8_t subtype, size_t size, char fill) {
+        return ByteString(1, static_cast<char>(subtype)) + ByteString(size, fill);
+    };
     five.SendPacket(cpUserList, list(ulBegin, 400 * 1024, 'a'));
     six.SendPacket(cpUserList, list(ulBegin, 400 * 1024, 'b'));
     ASSERT_TRUE(LogLines(3 * 3 + 2));
@@ -109,7 +111,8 @@ TEST_F(ProtocolTest, StoredUserListsHaveATotalBoundAndAClientPastItIsTold)
     seven.SendPacket(cpUserList, list(ulMore, 400 * 1024, 'c'));
     TPacket notice = seven.ReadPacket();
     ASSERT_EQ(notice.Type, spMessage);
-    EXPECT_EQ(notice.Payload, SystemMessageHeader(SystemSender) + Cp("Serwer nie ma miejsca na listę użytkowników. Lista nie została zapisana.") + ByteString(1, '\0'));
+    ByteString text = Cp("Serwer nie ma miejsca na listę użytkowników. Lista nie została zapisana.");
+    EXPECT_EQ(notice.Payload, SystemMessageHeader(SystemSender) + text + ByteString(1, '\0'));
     // The rest of that upload is not kept (a list with a piece missing would be wrong), and
     // the next request is answered as usual, with what is stored: nothing.
     seven.SendPacket(cpUserList, list(ulMore, 10, 'c'));

@@ -112,6 +112,13 @@ inline size_t SocketUnacknowledgedBytes(TSocket s)
 // acknowledged (above), so its own sizing stays.
 inline void SocketBoundSendBuffer(TSocket) {}
 
+// Whether the peer has ended the connection with nothing left to read, for a connection whose
+// reading is paused: the event loop reports that close on this system, so nobody needs to ask.
+inline bool SocketPeerEnded(TSocket)
+{
+    return false;
+}
+
 // How: 0 receiving, 1 sending, 2 both (the same numbers on every system).
 inline int SocketShutdown(TSocket s, int how)
 {

@@ -86,6 +86,21 @@ inline void SocketBoundSendBuffer(TSocket s)
     ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
 }
 
+// Whether the peer has ended the connection with nothing left to read, for a connection whose
+// reading is paused: a system may report that close only after a read (Wine does), which a
+// paused connection does not make.
+inline bool SocketPeerEnded(TSocket s)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval now{};
+    if (::select(0, &readable, nullptr, nullptr, &now) != 1)
+        return false;
+    char c;
+    return ::recv(s, &c, 1, MSG_PEEK) == 0;
+}
+
 inline int SocketShutdown(TSocket s, int how)
 {
     return ::shutdown(s, how);
