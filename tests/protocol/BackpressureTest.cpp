@@ -292,6 +292,39 @@ TEST_F(ProtocolTest, HeldConnectionsWhosePeersCloseAreGoneAtOnce)
     EXPECT_EQ(ClientOf(0)->UserNumber(), 9u);
 }
 
+TEST_F(ProtocolTest, WhatAHeldConnectionSentBeforeItsPeerClosedIsStillHandled)
+{
+    TBoundsRestore restore;
+    Total().Limit = 1024 * 1024;
+    Serwer.SlowReaderTimeoutMs = 60000;  // the stuck reader holds the total for the whole test
+    TZzPeer& stuck = Connect(9);
+    Narrow(ClientOf(0), stuck);
+    TZzPeer& filler = Connect(8);
+    TZzPeer& seven = Connect(7);
+    TZzPeer& sender = Connect(100);
+    TWriter fill{&filler, {}, 0};
+    for (uint32_t k = 0; k < 1000; ++k)
+        fill.Out += TZzPeer::Frame(cpSendMessage, Message(9, k, 1999));
+    TPacketCount fillerGot;
+    ASSERT_TRUE(RunUntil([&] {
+        fill.Push();
+        fillerGot.Pull(filler);
+        return Total().OverLimit() && ClientOf(1)->ReadPaused;
+    })) << "total " << Total().Bytes();
+    sender.Send(TZzPeer::Frame(cpSendMessage, Message(9, 1, 1999)));
+    ASSERT_TRUE(RunUntil([&] { return Serwer.HeldAtBoundClients() == 2; }));
+    // Written while the server does not read it, then the end of the connection: the message
+    // was sent before the close and is passed on, then the connection goes.
+    sender.Send(TZzPeer::Frame(cpSendMessage, U32(7) + U32(2) + U32(0) + ByteString("jeszcze to") + ByteString(1, '\0')));
+    sender.Close();
+    TPacket got = seven.ReadPacket(5000);
+    ASSERT_TRUE(got.Valid);
+    EXPECT_EQ(got.Type, spMessage);
+    EXPECT_NE(got.Payload.find("jeszcze to"), ByteString::npos);
+    EXPECT_TRUE(RunUntil([&] { return Serwer.ClientCount() == 3; }, 3000)) << Serwer.ClientCount() << " clients";
+    EXPECT_EQ(Serwer.HeldAtBoundClients(), 1);  // the filler, still
+}
+
 TEST_F(ProtocolTest, BurstOfSharedDescriptionsDropsNoReader)
 {
     TBoundsRestore restore;
