@@ -177,7 +177,7 @@ TEST(Service, MetricsPortInUseIsSaidOnStderrAndTheServersStayUp)
     EXPECT_TRUE(five.Login(5));
     EXPECT_EQ(program.Stop(SIGTERM), 0);
     EXPECT_EQ(program.Stderr, "trelubki-serwer: metrics port " + std::to_string(taken) +
-                                  " on 127.0.0.1 could not be opened: Error 10048 in function Bind  Address already in use\n");
+                                  " on 127.0.0.1 could not be opened: Error 10048 in function Bind Address already in use\n");
 }
 
 TEST(Service, BadMetricsOptionsAreOneLineAndExitStatusTwo)
