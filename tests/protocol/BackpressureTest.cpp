@@ -115,6 +115,21 @@ struct TWriter {
     }
 };
 
+// The filler relays 2 KB messages to the stuck reader (user 9), reading its own answers, until
+// all queues are over their bound and the filler is held for feeding it.
+bool FillUntilHeld(TZzPeer& filler, const TZzClient* fillerClient)
+{
+    TWriter fill{&filler, {}, 0};
+    for (uint32_t k = 0; k < 1000; ++k)
+        fill.Out += TZzPeer::Frame(cpSendMessage, Message(9, k, 1999));
+    TPacketCount fillerGot;
+    return RunUntil([&] {
+        fill.Push();
+        fillerGot.Pull(filler);
+        return Total().OverLimit() && fillerClient->ReadPaused;
+    });
+}
+
 }  // namespace
 
 TEST_F(ProtocolTest, StuckReadersAtTheBoundHoldOnlyTheirFeederAndAreDroppedInTime)
@@ -253,15 +268,7 @@ TEST_F(ProtocolTest, HeldConnectionsWhosePeersCloseAreGoneAtOnce)
     std::vector<TZzPeer*> peers;
     for (int i = 0; i < senders; ++i)
         peers.push_back(&Connect(100 + i));
-    TWriter fill{&filler, {}, 0};
-    for (uint32_t k = 0; k < 1000; ++k)
-        fill.Out += TZzPeer::Frame(cpSendMessage, Message(9, k, 1999));
-    TPacketCount fillerGot;
-    ASSERT_TRUE(RunUntil([&] {
-        fill.Push();
-        fillerGot.Pull(filler);
-        return Total().OverLimit() && ClientOf(1)->ReadPaused;
-    })) << "total " << Total().Bytes();
+    ASSERT_TRUE(FillUntilHeld(filler, ClientOf(1))) << "total " << Total().Bytes();
     // Others write to the stuck one too, one message each: each is held after it. (Nothing is
     // left unread, so that every system reports the close at once, also one that reports it
     // only after the data before it has been read.)
@@ -302,15 +309,7 @@ TEST_F(ProtocolTest, WhatAHeldConnectionSentBeforeItsPeerClosedIsStillHandled)
     TZzPeer& filler = Connect(8);
     TZzPeer& seven = Connect(7);
     TZzPeer& sender = Connect(100);
-    TWriter fill{&filler, {}, 0};
-    for (uint32_t k = 0; k < 1000; ++k)
-        fill.Out += TZzPeer::Frame(cpSendMessage, Message(9, k, 1999));
-    TPacketCount fillerGot;
-    ASSERT_TRUE(RunUntil([&] {
-        fill.Push();
-        fillerGot.Pull(filler);
-        return Total().OverLimit() && ClientOf(1)->ReadPaused;
-    })) << "total " << Total().Bytes();
+    ASSERT_TRUE(FillUntilHeld(filler, ClientOf(1))) << "total " << Total().Bytes();
     sender.Send(TZzPeer::Frame(cpSendMessage, Message(9, 1, 1999)));
     ASSERT_TRUE(RunUntil([&] { return Serwer.HeldAtBoundClients() == 2; }));
     // Written while the server does not read it, then the end of the connection: the message
