@@ -28,13 +28,38 @@ inline void AppendHex(Bytes& out, uint64_t v, int digits)
     out.append(buf, static_cast<size_t>(digits));
 }
 
+// The padding's byte at offset i of a text is 'a' + i % 26: a shifted or cut text shows.
+inline char PaddingAt(size_t i)
+{
+    return static_cast<char>('a' + i % 26);
+}
+
+// The padding of texts up to this size is copied from one string made once.
+constexpr size_t PaddingKept = 1024;
+
+inline const Bytes& Padding()
+{
+    static const Bytes padding = [] {
+        Bytes p(PaddingKept, '\0');
+        for (size_t i = 0; i < p.size(); ++i)
+            p[i] = PaddingAt(i);
+        return p;
+    }();
+    return padding;
+}
+
 inline void AppendText(Bytes& out, int64_t sentNs, uint32_t seq, uint32_t pair, size_t size)
 {
     AppendHex(out, static_cast<uint64_t>(sentNs), 16);
     AppendHex(out, seq, 8);
     AppendHex(out, pair, 4);
-    for (size_t i = TextHead; i < size; ++i)
-        out.push_back(static_cast<char>('a' + i % 26));
+    size_t i = TextHead;
+    if (size > i && size <= PaddingKept) {
+        out.append(Padding(), i, size - i);
+        return;
+    }
+    for (; i < size; ++i)
+        out.push_back(PaddingAt(i));
 }
 
 struct TText {
@@ -47,20 +72,33 @@ inline bool ParseText(std::string_view text, size_t size, TText& t)
 {
     if (text.size() != size || size < TextHead)
         return false;
+    // A digit's value by byte, 16 for a byte that is no lower-case hex digit.
+    static const auto digitValue = [] {
+        struct { uint8_t Of[256]; } t{};
+        for (int c = 0; c < 256; ++c)
+            t.Of[c] = c >= '0' && c <= '9' ? uint8_t(c - '0') : c >= 'a' && c <= 'f' ? uint8_t(c - 'a' + 10) : 16;
+        return t;
+    }();
     uint64_t fields[3] = {0, 0, 0};
     const int digits[3] = {16, 8, 4};
     size_t at = 0;
+    unsigned bad = 0;
     for (int f = 0; f < 3; ++f)
         for (int d = 0; d < digits[f]; ++d, ++at) {
-            char c = text[at];
-            int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (v < 0)
-                return false;
-            fields[f] = fields[f] << 4 | static_cast<uint64_t>(v);
+            uint8_t v = digitValue.Of[static_cast<uint8_t>(text[at])];
+            bad |= v;
+            fields[f] = fields[f] << 4 | (v & 0xF);
         }
-    for (size_t i = TextHead; i < size; ++i)
-        if (text[i] != static_cast<char>('a' + i % 26))
+    if (bad & 16)
+        return false;
+    if (size <= PaddingKept) {
+        if (text.substr(TextHead) != std::string_view(Padding()).substr(TextHead, size - TextHead))
             return false;
+    } else {
+        for (size_t i = TextHead; i < size; ++i)
+            if (text[i] != PaddingAt(i))
+                return false;
+    }
     t.SentNs = static_cast<int64_t>(fields[0]);
     t.Seq = static_cast<uint32_t>(fields[1]);
     t.Pair = static_cast<uint32_t>(fields[2]);
