@@ -978,7 +978,8 @@ void PrintTable(const std::vector<TRow>& rows, const std::vector<TKind>& present
             if (v.empty())
                 snprintf(cell, sizeof cell, "-");
             else
-                snprintf(cell, sizeof cell, "%.1f%s", Mean(v), row.GeneratorBound[int(k)] ? "*" : "");
+                snprintf(cell, sizeof cell, Mean(v) < 10 ? "%.2f%s" : "%.1f%s", Mean(v),
+                         row.GeneratorBound[int(k)] ? "*" : "");
             anyBound |= row.GeneratorBound[int(k)];
             printf(" %12s", cell);
         }
