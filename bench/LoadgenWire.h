@@ -141,7 +141,7 @@ private:
 
 // Packet types (high nibble of the first byte).
 enum : uint8_t { MqttConnect = 1, MqttConnAck = 2, MqttPublish = 3, MqttSubscribe = 8, MqttSubAck = 9,
-                 MqttPingReq = 12, MqttPingResp = 13 };
+                 MqttPingResp = 13 };
 
 // The largest packet taken from a broker: ours carry 100 bytes at most.
 constexpr size_t MqttMaxPacket = 1 << 20;
@@ -200,11 +200,6 @@ inline void MqttAppendPublish(Bytes& out, std::string_view topic, std::string_vi
     MqttAppendLength(out, 2 + topic.size() + payload.size());
     MqttAppendString(out, topic);
     out.append(payload);
-}
-
-inline Bytes MqttPingReqPacket()
-{
-    return Bytes{static_cast<char>(MqttPingReq << 4), '\0'};
 }
 
 struct TMqttPacket {
