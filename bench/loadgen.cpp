@@ -965,7 +965,7 @@ void PrintTable(const std::vector<TRow>& rows, const std::vector<TKind>& present
         printf(" %12s", KindNames[int(k)]);
     for (TKind k : present)
         if (k != TKind::Ours)
-            printf(" %11s", ("ours/" + std::string(k == TKind::Mqtt ? "mosq" : KindNames[int(k)])).c_str());
+            printf(" %14s", ("ours/" + std::string(KindNames[int(k)])).c_str());
     printf("\n");
     bool anyBound = false;
     for (const TRow& row : rows) {
@@ -993,7 +993,7 @@ void PrintTable(const std::vector<TRow>& rows, const std::vector<TKind>& present
                 snprintf(cell, sizeof cell, "-");
             else
                 snprintf(cell, sizeof cell, "%.2fx", o / x);
-            printf(" %11s", cell);
+            printf(" %14s", cell);
         }
         printf("\n");
     }
