@@ -1026,7 +1026,9 @@ int main(int argc, char** argv)
         if (kind >= 0 && i + 2 < argc) {
             TTarget t{TKind(kind), atoi(argv[i + 1]), atoi(argv[i + 2])};
             i += 2;
-            auto before = std::find_if(targets.begin(), targets.end(), [&](const TTarget& o) { return o.Kind > t.Kind; });
+            // Kept in the table's order, ours first, whatever the order of the options.
+            auto before = std::find_if(targets.begin(), targets.end(),
+                                       [&](const TTarget& o) { return o.Kind > t.Kind; });
             targets.insert(before, t);
         } else if (a == "--only" && i + 1 < argc) {
             only = argv[++i];
