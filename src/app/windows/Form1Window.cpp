@@ -7,7 +7,6 @@
 
 #include "MessageFilter.h"
 #include "core/Random.h"
-#include "core/Znaki.h"
 #include "core/windows/WideText.h"
 
 namespace {
@@ -22,27 +21,14 @@ std::string TextOf(HWND control)
     return Utf8Of(text.data());
 }
 
-std::string OneLine(std::string text)
-{
-    for (char& c : text)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    std::string out;
-    for (char c : text)
-        if (c != ' ' || (!out.empty() && out.back() != ' '))
-            out += c;
-    while (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
-}
-
 }  // namespace
 
-TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options), FLoop(loop)
+TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FLoop(loop)
 {
+    using D = TServerWindowDesign;
     LoadLibraryW(L"msftedit.dll");  // the rich edit's class
-    FileMenuCaption = "&Serwer";
-    CreateFrame("Trelubki Serwer Zuli-Zuli", 503, 80, 778, 657);
+    FileMenuCaption = D::ServerMenuCaption;
+    CreateFrame(D::Caption, D::Left, D::Top, D::Width, D::Height);
     if (!FWindow)
         return;
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -52,8 +38,9 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
         return h;
     };
-    Label1 = child(0, L"STATIC", WideOf("Nazwa serwera dla klientów").c_str(), WS_VISIBLE | SS_NOPREFIX, 0);
-    AdresSerwisuEd = child(WS_EX_CLIENTEDGE, L"EDIT", L"localhost", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, EditId);
+    Label1 = child(0, L"STATIC", WideOf(D::AddressLabel).c_str(), WS_VISIBLE | SS_NOPREFIX, 0);
+    AdresSerwisuEd = child(WS_EX_CLIENTEDGE, L"EDIT", WideOf(D::EditInitialText).c_str(),
+                           WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, EditId);
     Problems = child(0, L"STATIC", L"", SS_NOPREFIX | SS_EDITCONTROL, 0);
     RichEdit1 = child(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
                       WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
@@ -64,41 +51,35 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options
     format.cbSize = sizeof format;
     format.dwMask = CFM_FACE | CFM_SIZE | CFM_BOLD | CFM_COLOR | CFM_CHARSET;
     format.dwEffects = CFE_BOLD;
-    format.yHeight = 8 * 20;  // twips
-    format.crTextColor = RGB(0, 0, 255);
+    format.yHeight = D::LogFontPoints * 20;  // twips
+    format.crTextColor = RGB(clBlue.R, clBlue.G, clBlue.B);
     format.bCharSet = DEFAULT_CHARSET;
-    wcscpy(format.szFaceName, L"MS Sans Serif");
+    wcsncpy(format.szFaceName, WideOf(D::LogFontName).c_str(), LF_FACESIZE - 1);
     SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
     SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
 
     FLog = std::make_unique<TRichEditLog>(RichEdit1, FWindow);
-    FSerwer = std::make_unique<TSerwer>(*FLog, FOptions, FLoop);
-    FSerwer->OnProblem = [this](const TProblem& p) { ShowProblem(p.Key, p.WindowText); };
+    FServer = std::make_unique<TServerWindow>(*FLog, options, FLoop);
+    FServer->OnProblemsChanged = [this](const std::string& text) { ProblemsChanged(text); };
     LayOut(ClientArea());
 }
 
 TForm1::~TForm1()
 {
-    FSerwer.reset();  // messenger server first (closing every client), then the HTTP server
+    FServer.reset();  // messenger server first (closing every client), then the HTTP server
     if (FLog)
         FLog->Flush();
-    if (FLogFont)
-        DeleteObject(FLogFont);
 }
 
 void TForm1::FormCreate()
 {
     TFormaBezdokumentowaPozycjonowana::FormCreate();
-    std::wstring address = WideOf(Znaki::FromCp1250(FSerwer->AnnouncedAddress()));
-    // An address given for this run only is shown, not stored.
-    // Setting the edit's text raises its change event, which stores it: only when it differs.
-    FQuietChange = FOptions.Address.has_value();
-    if (WideOf(TextOf(AdresSerwisuEd)) != address)
-        SetWindowTextW(AdresSerwisuEd, address.c_str());
-    FQuietChange = false;
-    if (std::string error = FSerwer->Start(); !error.empty())
-        ShowProblem("messenger", "Nie udało się otworzyć portu komunikatora " +
-                                     std::to_string(FSerwer->ZZSerwer().GetPort()) + ": " + OneLine(error));
+    FServer->Start([this](const std::string& address) {
+        // The edit says when its text is set, even to the same text: only a different one is
+        // set (and stored), as a toolkit's edit does.
+        if (TextOf(AdresSerwisuEd) != address)
+            SetWindowTextW(AdresSerwisuEd, WideOf(address).c_str());
+    });
     FLog->Flush();
 }
 
@@ -110,11 +91,7 @@ void TForm1::Show()
 
 void TForm1::AdresSerwisuEdChange()
 {
-    if (FQuietChange)
-        return;
-    std::string utf8 = TextOf(AdresSerwisuEd);
-    FSerwer->SetAnnouncedAddress(Znaki::ToCp1250(utf8));
-    FSerwer->StoreAddress(utf8);
+    FServer->AddressEdited(TextOf(AdresSerwisuEd));
 }
 
 std::string TForm1::ProblemsText() const
@@ -122,15 +99,12 @@ std::string TForm1::ProblemsText() const
     return IsWindowVisible(Problems) ? TextOf(Problems) : std::string();
 }
 
-void TForm1::ShowProblem(const std::string& key, const std::string& text)
+
+void TForm1::ProblemsChanged(const std::string& text)
 {
-    if (text.empty())
-        FProblems.erase(key);
-    else
-        FProblems[key] = text;
     std::string lines;
-    for (const auto& [k, line] : FProblems)
-        lines += (lines.empty() ? "" : "\r\n") + line;
+    for (char c : text)
+        lines += c == '\n' ? std::string("\r\n") : std::string(1, c);
     SetWindowTextW(Problems, WideOf(lines).c_str());
     // As tall as its lines need at the panel's width.
     RECT area = ClientArea();
@@ -148,7 +122,8 @@ void TForm1::ShowProblem(const std::string& key, const std::string& text)
 
 int TForm1::PanelHeightNeeded() const
 {
-    return FProblemsHeight == 0 ? PanelMinHeight : std::max(PanelMinHeight, 48 + FProblemsHeight + 4);
+    using D = TServerWindowDesign;
+    return FProblemsHeight == 0 ? D::PanelMinHeight : std::max(D::PanelMinHeight, D::ProblemsTop + FProblemsHeight + 4);
 }
 
 RECT TForm1::Splitter1() const
@@ -173,9 +148,11 @@ void TForm1::LayOut(const RECT& area)
     int width = area.right - area.left;
     RECT splitter = Splitter1();
     int logTop = splitter.bottom;
-    MoveWindow(Label1, area.left + 8, area.top + 8, std::max(width - 16, 0), 14, TRUE);
-    MoveWindow(AdresSerwisuEd, area.left + 8, area.top + 24, 193, 21, TRUE);
-    MoveWindow(Problems, area.left + 8, area.top + 48, std::max(width - 16, 0), FProblemsHeight, TRUE);
+    using D = TServerWindowDesign;
+    MoveWindow(Label1, area.left + D::LabelLeft, area.top + D::LabelTop, std::max(width - 2 * D::LabelLeft, 0), 14, TRUE);
+    MoveWindow(AdresSerwisuEd, area.left + D::EditLeft, area.top + D::EditTop, D::EditWidth, D::EditHeight, TRUE);
+    MoveWindow(Problems, area.left + D::ProblemsLeft, area.top + D::ProblemsTop, std::max(width - 2 * D::ProblemsLeft, 0),
+               FProblemsHeight, TRUE);
     MoveWindow(RichEdit1, area.left, logTop, width, std::max<int>(area.bottom - logTop, 0), TRUE);
     InvalidateRect(FWindow, &splitter, TRUE);
 }

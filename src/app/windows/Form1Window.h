@@ -1,15 +1,16 @@
 #pragma once
 // The console window on Windows: the announced address in an edit field stored at every change,
-// a line of problems under it, the splitter and the activity log in a read-only rich edit. It
-// owns the two servers (through TSerwer), which run on the same thread: the event loop takes the
-// window's messages and the sockets' out of one queue.
+// a line of problems under it, the splitter and the activity log in a read-only rich edit. What
+// it does is TServerWindow's (which owns the two servers); this class draws it with the system's
+// controls. The servers run on the same thread: the event loop takes the window's messages and
+// the sockets' out of one queue.
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/CommandLine.h"
-#include "app/Serwer.h"
+#include "app/ServerWindow.h"
 #include "app/windows/RichEditLog.h"
 #include "framework/windows/FormaBezdokumentowaPozycjonowana.h"
 
@@ -26,8 +27,6 @@ public:
     // Shows the window in its stored state.
     void Show();
     void AdresSerwisuEdChange();
-    // Shows a problem (TProblem's Key and WindowText) in the problems line; an empty text ends it.
-    void ShowProblem(const std::string& key, const std::string& text);
 
     HWND Label1 = nullptr;
     HWND AdresSerwisuEd = nullptr;
@@ -41,11 +40,10 @@ public:
     // The problems line's text (UTF-8), empty while all is well.
     std::string ProblemsText() const;
 
-    TSerwer& Serwer() { return *FSerwer; }
+    TServerWindow& Server() { return *FServer; }
     TRichEditLog& Log() { return *FLog; }
 
-    static constexpr int PanelMinHeight = 70;
-    static constexpr int SplitterHeight = 3;
+    static constexpr int SplitterHeight = TServerWindowDesign::SplitterHeight;
     static constexpr int LogMinHeight = 40;
 
 protected:
@@ -54,17 +52,13 @@ protected:
 
 private:
     int PanelHeightNeeded() const;
+    void ProblemsChanged(const std::string& text);
 
-    TCommandLine FOptions;
     TEventLoop& FLoop;
     std::unique_ptr<TRichEditLog> FLog;
-    std::unique_ptr<TSerwer> FSerwer;
-    std::map<std::string, std::string> FProblems;  // key -> the line shown
-    HFONT FLogFont = nullptr;
-    HBRUSH FPanelBrush = nullptr;
-    int FLogHeight = 379;
+    std::unique_ptr<TServerWindow> FServer;
+    int FLogHeight = TServerWindowDesign::LogHeight;
     int FProblemsHeight = 0;
-    bool FQuietChange = false;  // the edit's text set for this run only: not stored
     bool FDragging = false;
     int FDragOffset = 0;
 };

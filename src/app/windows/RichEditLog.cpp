@@ -2,25 +2,26 @@
 
 #include <richedit.h>
 
-#include "app/HeadlessLog.h"
+#include <algorithm>
+
 #include "core/windows/WideText.h"
 
-std::wstring LogEntryText(ByteView entry)
+namespace {
+
+std::wstring PaneText(const std::string& shown)
 {
-    // Every byte shows as one character at least, so more bytes than that are never looked at.
-    constexpr size_t most = TRichEditLog::MaxEntryChars;
-    bool cut = entry.size() > most;
-    std::wstring text = WideOf(ShowLogEntry(entry.substr(0, most)));
-    if (text.size() > most) {
-        text.resize(most);
-        cut = true;
-    }
+    std::wstring text = WideOf(shown);
     for (wchar_t& c : text)
         if (c == L'\n')
             c = L'\r';  // the rich edit's line break
-    if (cut)
-        text += L'\u2026';
     return text;
+}
+
+}  // namespace
+
+std::wstring LogEntryText(ByteView entry)
+{
+    return PaneText(LogEntryShown(entry));
 }
 
 TRichEditLog::TRichEditLog(HWND pane, HWND timerWindow) : FPane(pane), FTimerWindow(timerWindow)
@@ -29,26 +30,19 @@ TRichEditLog::TRichEditLog(HWND pane, HWND timerWindow) : FPane(pane), FTimerWin
     SendMessageW(FPane, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
 }
 
-void TRichEditLog::Append(ByteView line)
+void TRichEditLog::PendingStarted()
 {
-    // What would scroll off before it is ever shown is not kept.
-    if (FPending.size() >= MaxEntries)
-        FPending.pop_front();
-    FPending.push_back({FColour, LogEntryText(line)});
-    if (!FTimerSet && FTimerWindow) {
+    if (FTimerWindow)
         SetTimer(FTimerWindow, FlushTimer, 30, nullptr);
-        FTimerSet = true;
-    }
 }
 
 void TRichEditLog::Flush()
 {
-    if (FTimerSet) {
+    if (FTimerWindow)
         KillTimer(FTimerWindow, FlushTimer);
-        FTimerSet = false;
-    }
-    if (FPending.empty())
+    if (!HasPending())
         return;
+    std::deque<TEntry> pending = TakePending();
     SCROLLINFO bar{};
     bar.cbSize = sizeof bar;
     bar.fMask = SIF_ALL;
@@ -59,14 +53,14 @@ void TRichEditLog::Flush()
 
     // One insertion per run of entries of one colour.
     size_t i = 0;
-    while (i < FPending.size()) {
-        TLogColour colour = FPending[i].Colour;
+    while (i < pending.size()) {
+        TLogColour colour = pending[i].Colour;
         std::wstring run;
-        for (; i < FPending.size() && FPending[i].Colour == colour; ++i) {
+        for (; i < pending.size() && pending[i].Colour == colour; ++i) {
             size_t before = run.size();
             if (!FShown.empty() || before > 0)
                 run += L'\r';  // a new paragraph
-            run += FPending[i].Text;
+            run += PaneText(pending[i].Text);
             FShown.push_back(run.size() - before);
         }
         CHARRANGE end{-1, -1};
@@ -78,9 +72,11 @@ void TRichEditLog::Flush()
         SendMessageW(FPane, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
         SendMessageW(FPane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(run.c_str()));
     }
-    FPending.clear();
-    if (FShown.size() > MaxEntries + TrimBatch)
-        Trim();
+    FOwed += Shown(pending.size());
+    if (FOwed >= TrimBatch) {
+        RemoveOldest(FOwed);
+        FOwed = 0;
+    }
 
     SendMessageW(FPane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     SendMessageW(FPane, WM_SETREDRAW, TRUE, 0);
@@ -89,19 +85,19 @@ void TRichEditLog::Flush()
         SendMessageW(FPane, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
-void TRichEditLog::Trim()
+void TRichEditLog::RemoveOldest(size_t entries)
 {
-    // The oldest entries go, with the paragraph break after the last of them.
-    size_t drop = FShown.size() - MaxEntries;
+    entries = std::min(entries, FShown.size() - 1);
+    if (entries == 0)
+        return;
+    // The oldest entries go, and the paragraph break before the first entry left.
     LONG chars = 0;
-    for (size_t i = 0; i < drop; ++i)
+    for (size_t i = 0; i < entries; ++i)
         chars += static_cast<LONG>(FShown[i]);
-    FShown.erase(FShown.begin(), FShown.begin() + static_cast<std::ptrdiff_t>(drop));
-    // The first entry left loses its leading break.
+    FShown.erase(FShown.begin(), FShown.begin() + static_cast<std::ptrdiff_t>(entries));
     chars += 1;
     FShown.front() -= 1;
     CHARRANGE range{0, chars};
     SendMessageW(FPane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
     SendMessageW(FPane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-
 }

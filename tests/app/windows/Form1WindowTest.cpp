@@ -319,13 +319,14 @@ TEST_F(Form1WindowTest, PaneKeepsTheNewestEntriesAndCutsAMegabyteEntry)
     std::wstring text = WideOf(PaneText(form->RichEdit1));
     size_t cut = text.find(L'\u2026');
     ASSERT_NE(cut, std::wstring::npos);
-    EXPECT_EQ(cut - text.rfind(L'\r', cut) - 1, TRichEditLog::MaxEntryChars);
+    EXPECT_EQ(cut - text.rfind(L'\r', cut) - 1, static_cast<size_t>(TRichEditLog::MaxEntryChars));
     // What would scroll off before it is shown is not kept: a burst keeps its newest MaxEntries.
-    const size_t burst = TRichEditLog::MaxEntries + 5;
+    const size_t most = TRichEditLog::MaxEntries;
+    const size_t burst = most + 5;
     for (size_t i = 0; i < burst; ++i)
         form->Log().Append("wpis " + std::to_string(i));
     form->Log().Flush();
-    EXPECT_LE(form->Log().ShownEntries(), TRichEditLog::MaxEntries + TRichEditLog::TrimBatch);
+    EXPECT_LE(form->Log().ShownEntries(), most + TRichEditLog::TrimBatch);
     std::string shown = PaneText(form->RichEdit1);
     EXPECT_EQ(shown.find("\rwpis 4\r"), std::string::npos);
     EXPECT_NE(shown.find("\rwpis 5\r"), std::string::npos);
@@ -333,7 +334,7 @@ TEST_F(Form1WindowTest, PaneKeepsTheNewestEntriesAndCutsAMegabyteEntry)
     for (size_t i = burst; i < burst + TRichEditLog::TrimBatch + 5; ++i)
         form->Log().Append("wpis " + std::to_string(i));
     form->Log().Flush();
-    EXPECT_EQ(form->Log().ShownEntries(), TRichEditLog::MaxEntries);
+    EXPECT_EQ(form->Log().ShownEntries(), most);
     shown = PaneText(form->RichEdit1);
     EXPECT_EQ(shown.find("Korzystanie"), std::string::npos);
     EXPECT_NE(shown.find("wpis " + std::to_string(burst + TRichEditLog::TrimBatch + 4)), std::string::npos);
