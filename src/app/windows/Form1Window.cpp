@@ -32,7 +32,7 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FLoop(loop)
     if (!FWindow)
         return;
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    auto child = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
+    auto child = [this, instance](DWORD exStyle, const wchar_t* cls, const wchar_t* text, DWORD style, int id) {
         HWND h = CreateWindowExW(exStyle, cls, text, WS_CHILD | style, 0, 0, 0, 0, FWindow,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
@@ -42,23 +42,32 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FLoop(loop)
     AdresSerwisuEd = child(WS_EX_CLIENTEDGE, L"EDIT", WideOf(D::EditInitialText).c_str(),
                            WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, EditId);
     Problems = child(0, L"STATIC", L"", SS_NOPREFIX | SS_EDITCONTROL, 0);
-    RichEdit1 = child(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
-                      WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
-                          ES_AUTOHSCROLL | ES_DISABLENOSCROLL | ES_NOHIDESEL,
-                      0);
-    // The log's font: "MS Sans Serif", height -11 (8 points), bold, blue.
-    CHARFORMAT2W format{};
-    format.cbSize = sizeof format;
-    format.dwMask = CFM_FACE | CFM_SIZE | CFM_BOLD | CFM_COLOR | CFM_CHARSET;
-    format.dwEffects = CFE_BOLD;
-    format.yHeight = D::LogFontPoints * 20;  // twips
-    format.crTextColor = RGB(clBlue.R, clBlue.G, clBlue.B);
-    format.bCharSet = DEFAULT_CHARSET;
-    wcsncpy(format.szFaceName, WideOf(D::LogFontName).c_str(), LF_FACESIZE - 1);
-    SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
-    SendMessageW(RichEdit1, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
-
-    FLog = std::make_unique<TRichEditLog>(RichEdit1, FWindow);
+    // The log pane; made again, empty, when the log renews it.
+    auto makePane = [this, child] {
+        using D = TServerWindowDesign;
+        HWND pane = child(WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
+                          WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
+                              ES_AUTOHSCROLL | ES_DISABLENOSCROLL | ES_NOHIDESEL,
+                          0);
+        // The log's font: "MS Sans Serif", height -11 (8 points), bold, blue.
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof format;
+        format.dwMask = CFM_FACE | CFM_SIZE | CFM_BOLD | CFM_COLOR | CFM_CHARSET;
+        format.dwEffects = CFE_BOLD;
+        format.yHeight = D::LogFontPoints * 20;  // twips
+        format.crTextColor = RGB(clBlue.R, clBlue.G, clBlue.B);
+        format.bCharSet = DEFAULT_CHARSET;
+        wcsncpy(format.szFaceName, WideOf(D::LogFontName).c_str(), LF_FACESIZE - 1);
+        SendMessageW(pane, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+        SendMessageW(pane, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+        return pane;
+    };
+    FLog = std::make_unique<TRichEditLog>(makePane, FWindow);
+    RichEdit1 = FLog->Pane();
+    FLog->OnPaneRenewed = [this](HWND pane) {
+        RichEdit1 = pane;
+        LayOut(ClientArea());
+    };
     FServer = std::make_unique<TServerWindow>(*FLog, options, FLoop);
     FServer->OnProblemsChanged = [this](const std::string& text) { ProblemsChanged(text); };
     LayOut(ClientArea());

@@ -2,8 +2,6 @@
 
 #include <richedit.h>
 
-#include <algorithm>
-
 #include "core/windows/WideText.h"
 
 namespace {
@@ -17,6 +15,12 @@ std::wstring PaneText(const std::string& shown)
     return text;
 }
 
+void Prepare(HWND pane)
+{
+    // The pane holds as much as the entries' bound allows (its default is 32 K characters).
+    SendMessageW(pane, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+}
+
 }  // namespace
 
 std::wstring LogEntryText(ByteView entry)
@@ -24,11 +28,13 @@ std::wstring LogEntryText(ByteView entry)
     return PaneText(LogEntryShown(entry));
 }
 
-TRichEditLog::TRichEditLog(HWND pane, HWND timerWindow) : FPane(pane), FTimerWindow(timerWindow)
+TRichEditLog::TRichEditLog(std::function<HWND()> makePane, HWND timerWindow)
+    : FMakePane(std::move(makePane)), FPane(FMakePane()), FTimerWindow(timerWindow)
 {
-    // The pane holds as much as the entries' bound allows (its default is 32 K characters).
-    SendMessageW(FPane, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+    Prepare(FPane);
 }
+
+TRichEditLog::~TRichEditLog() = default;
 
 void TRichEditLog::PendingStarted()
 {
@@ -43,6 +49,21 @@ void TRichEditLog::Flush()
     if (!HasPending())
         return;
     std::deque<TEntry> pending = TakePending();
+    Shown(pending.size());  // the backlog's count; the pane keeps its own bound
+    size_t first = FKept.size();
+    for (TEntry& e : pending)
+        FKept.push_back({e.Colour, PaneText(e.Text)});
+    if (FKept.size() >= 2 * PaneEntries) {
+        while (FKept.size() > PaneEntries)
+            FKept.pop_front();
+        Renew();
+        return;
+    }
+    Show(first);
+}
+
+void TRichEditLog::Show(size_t first)
+{
     SCROLLINFO bar{};
     bar.cbSize = sizeof bar;
     bar.fMask = SIF_ALL;
@@ -50,18 +71,14 @@ void TRichEditLog::Flush()
     CHARRANGE selection{};
     SendMessageW(FPane, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     SendMessageW(FPane, WM_SETREDRAW, FALSE, 0);
-
-    // One insertion per run of entries of one colour.
-    size_t i = 0;
-    while (i < pending.size()) {
-        TLogColour colour = pending[i].Colour;
+    size_t i = first;
+    while (i < FKept.size()) {
+        TLogColour colour = FKept[i].Colour;
         std::wstring run;
-        for (; i < pending.size() && pending[i].Colour == colour; ++i) {
-            size_t before = run.size();
-            if (!FShown.empty() || before > 0)
+        for (; i < FKept.size() && FKept[i].Colour == colour; ++i) {
+            if (i > 0)
                 run += L'\r';  // a new paragraph
-            run += PaneText(pending[i].Text);
-            FShown.push_back(run.size() - before);
+            run += FKept[i].Text;
         }
         CHARRANGE end{-1, -1};
         SendMessageW(FPane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&end));
@@ -72,12 +89,6 @@ void TRichEditLog::Flush()
         SendMessageW(FPane, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
         SendMessageW(FPane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(run.c_str()));
     }
-    FOwed += Shown(pending.size());
-    if (FOwed >= TrimBatch) {
-        RemoveOldest(FOwed);
-        FOwed = 0;
-    }
-
     SendMessageW(FPane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&selection));
     SendMessageW(FPane, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(FPane, nullptr, TRUE);
@@ -85,19 +96,17 @@ void TRichEditLog::Flush()
         SendMessageW(FPane, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
-void TRichEditLog::RemoveOldest(size_t entries)
+void TRichEditLog::Renew()
 {
-    entries = std::min(entries, FShown.size() - 1);
-    if (entries == 0)
-        return;
-    // The oldest entries go, and the paragraph break before the first entry left.
-    LONG chars = 0;
-    for (size_t i = 0; i < entries; ++i)
-        chars += static_cast<LONG>(FShown[i]);
-    FShown.erase(FShown.begin(), FShown.begin() + static_cast<std::ptrdiff_t>(entries));
-    chars += 1;
-    FShown.front() -= 1;
-    CHARRANGE range{0, chars};
-    SendMessageW(FPane, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
-    SendMessageW(FPane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    HWND old = FPane;
+    FPane = FMakePane();
+    Prepare(FPane);
+    Show(0);
+    SendMessageW(FPane, WM_VSCROLL, SB_BOTTOM, 0);
+    if (OnPaneRenewed)
+        OnPaneRenewed(FPane);
+    bool focused = GetFocus() == old;
+    DestroyWindow(old);
+    if (focused)
+        SetFocus(FPane);
 }

@@ -320,25 +320,43 @@ TEST_F(Form1WindowTest, PaneKeepsTheNewestEntriesAndCutsAMegabyteEntry)
     size_t cut = text.find(L'\u2026');
     ASSERT_NE(cut, std::wstring::npos);
     EXPECT_EQ(cut - text.rfind(L'\r', cut) - 1, static_cast<size_t>(TRichEditLog::MaxEntryChars));
-    // What would scroll off before it is shown is not kept: a burst keeps its newest MaxEntries.
-    const size_t most = TRichEditLog::MaxEntries;
-    const size_t burst = most + 5;
-    for (size_t i = 0; i < burst; ++i)
+
+    // Up to twice PaneEntries the pane grows; then a new pane shows the newest PaneEntries, in
+    // their colours, and the old one is gone.
+    const size_t most = TRichEditLog::PaneEntries;
+    HWND first = form->RichEdit1;
+    const size_t n = 2 * most - 1 - form->Log().ShownEntries();
+    for (size_t i = 0; i < n; ++i) {
+        form->Log().SetColour(i % 2 ? clRed : clBlue);
         form->Log().Append("wpis " + std::to_string(i));
+        if (i % 1000 == 999)
+            form->Log().Flush();
+    }
     form->Log().Flush();
-    EXPECT_LE(form->Log().ShownEntries(), most + TRichEditLog::TrimBatch);
-    std::string shown = PaneText(form->RichEdit1);
-    EXPECT_EQ(shown.find("\rwpis 4\r"), std::string::npos);
-    EXPECT_NE(shown.find("\rwpis 5\r"), std::string::npos);
-    // More than the pane keeps: the oldest entries go (the notice first), the newest stay.
-    for (size_t i = burst; i < burst + TRichEditLog::TrimBatch + 5; ++i)
-        form->Log().Append("wpis " + std::to_string(i));
+    EXPECT_EQ(form->RichEdit1, first);
+    EXPECT_EQ(form->Log().ShownEntries(), 2 * most - 1);
+    form->Log().SetColour(clRed);
+    form->Log().Append("ostatni");
     form->Log().Flush();
+    EXPECT_NE(form->RichEdit1, first);
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_TRUE(IsWindowVisible(form->RichEdit1));
     EXPECT_EQ(form->Log().ShownEntries(), most);
-    shown = PaneText(form->RichEdit1);
+    std::string shown = PaneText(form->RichEdit1);
     EXPECT_EQ(shown.find("Korzystanie"), std::string::npos);
-    EXPECT_NE(shown.find("wpis " + std::to_string(burst + TRichEditLog::TrimBatch + 4)), std::string::npos);
-    EXPECT_EQ(shown.rfind("wpis ", 0), 0u) << "whole entries go, the first line is one";
+    std::string oldest = "wpis " + std::to_string(n - most + 1);
+    EXPECT_EQ(shown.rfind(oldest + "\r", 0), 0u) << shown.substr(0, 40);
+    EXPECT_EQ(shown.substr(shown.size() - 8), "\rostatni");
+    std::wstring wide = WideOf(shown);
+    EXPECT_EQ(ColourAt(form->RichEdit1, 0), (n - most + 1) % 2 ? Red : Blue);
+    EXPECT_EQ(ColourAt(form->RichEdit1, static_cast<LONG>(wide.size() - 1)), Red);
+    // Its place and the log's font are the old pane's.
+    RECT band = form->Splitter1();
+    RECT r{};
+    GetWindowRect(form->RichEdit1, &r);
+    MapWindowPoints(nullptr, form->Handle(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(r.top, band.bottom);
+    EXPECT_TRUE(GetWindowLongW(form->RichEdit1, GWL_STYLE) & ES_READONLY);
 }
 
 TEST_F(Form1WindowTest, AltXClosesAndThePlacementComesBackAtTheNextStart)
