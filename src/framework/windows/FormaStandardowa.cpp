@@ -166,9 +166,9 @@ void TFormaStandardowa::BuildToolbar()
     SendMessageW(FToolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     // The glyph: the system's own "delete" cross, small.
     TBADDBITMAP bitmap{HINST_COMMCTRL, IDB_STD_SMALL_COLOR};
-    SendMessageW(FToolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&bitmap));
+    auto first = static_cast<int>(SendMessageW(FToolbar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&bitmap)));
     TBBUTTON button{};
-    button.iBitmap = STD_DELETE;
+    button.iBitmap = (first < 0 ? 0 : first) + STD_DELETE;
     button.idCommand = static_cast<int>(CommandId(exit.Command));
     button.fsState = TBSTATE_ENABLED;
     button.fsStyle = BTNS_BUTTON;
