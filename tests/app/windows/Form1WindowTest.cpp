@@ -23,6 +23,7 @@
 #include "core/windows/WideText.h"
 #include "framework/MenuTable.h"
 #include "framework/VersionCheck.h"
+#include "support/ChildProgram.h"
 #include "support/Loopback.h"
 
 namespace {
@@ -509,6 +510,38 @@ TEST_F(Form1WindowTest, VersionCheckAnnouncesANewerVersionFileButNotAWebPage)
         }
         Close(*form);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// What a user double-clicks still takes every option from a prompt or a script: its output goes
+// where the prompt's output goes.
+TEST(WindowProgram, TakesEveryOptionAndRunsHeadlessWhenAsked)
+{
+    {
+        TChildProgram version(TZZ_WINDOW_PROGRAM, {"--version"});
+        EXPECT_EQ(version.Wait(), 0);
+        version.Pull();
+        EXPECT_EQ(version.Stdout.rfind("Trelubki Serwer Zuli-Zuli ", 0), 0u) << version.Stdout;
+    }
+    {
+        TChildProgram bad(TZZ_WINDOW_PROGRAM, {"--messenger-port", "x"});
+        EXPECT_EQ(bad.Wait(), 2);
+        bad.Pull();
+        EXPECT_NE(bad.Stderr.find("trelubki-serwer: "), std::string::npos) << bad.Stderr;
+    }
+    int http = FreePort();
+    TChildProgram headless(TZZ_WINDOW_PROGRAM, {"--headless", "--messenger-port", std::to_string(FreePort()),
+                                                "--http-port", std::to_string(http), "--address", "serwer.lan"});
+    ASSERT_TRUE(headless.WaitFor("Korzystanie z klientów Zuli-Zuli", 20000)) << headless.Stdout << headless.Stderr;
+    TPeer client;
+    ASSERT_TRUE(Connected(client, http, 5000));
+    client.Send("GET /appsvc/appmsg4.asp HTTP/1.0\r\n\r\n");
+    EXPECT_NE(client.ReadFor(500).find("0 0 serwer.lan:8074 serwer.lan"), std::string::npos);
+    EXPECT_TRUE(headless.WaitFor("get /appsvc/appmsg4.asp"));
+    headless.Stop(SIGTERM);
 }
 
 }  // namespace
