@@ -88,6 +88,8 @@ public:
     {
         closesocket(FListen);  // ends the accept
         FThread.join();
+        for (SOCKET c : FHeld)
+            closesocket(c);
     }
     std::string Base() const { return "http://127.0.0.1:" + std::to_string(FPort) + "/"; }
     int Requests() const { return FRequests; }
@@ -110,6 +112,11 @@ private:
             size_t start = request.find(' ') + 1;
             std::string path = request.substr(start, request.find(' ', start) - start);
             std::string reply = FReply(path);
+            if (reply.empty()) {  // a server that never answers
+                FHeld.push_back(c);
+                ++FRequests;
+                continue;
+            }
             send(c, reply.data(), static_cast<int>(reply.size()), 0);
             shutdown(c, SD_SEND);
             while (recv(c, buf, sizeof buf, 0) > 0) {
@@ -122,6 +129,7 @@ private:
     SOCKET FListen = INVALID_SOCKET;
     int FPort = 0;
     std::atomic<int> FRequests{0};
+    std::vector<SOCKET> FHeld;
     std::thread FThread;
 };
 
@@ -512,6 +520,69 @@ TEST_F(Form1WindowTest, VersionCheckAnnouncesANewerVersionFileButNotAWebPage)
     }
 }
 
+
+TEST_F(Form1WindowTest, MessengerPortHeldIsShownInTheProblemsLineAndTheLogHoldsTheNoticeAlone)
+{
+    SOCKET held = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_ANY);
+    sin.sin_port = htons(static_cast<u_short>(Options.MessengerPort));
+    BOOL exclusive = TRUE;
+    setsockopt(held, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+    ASSERT_EQ(listen(held, 1), 0);
+    auto form = Start();
+    ASSERT_TRUE(form->Created());
+    EXPECT_TRUE(IsWindowVisible(form->Problems));
+    EXPECT_EQ(form->ProblemsText().rfind("Nie udało się otworzyć portu komunikatora " +
+                                             std::to_string(Options.MessengerPort) + ": ",
+                                         0),
+              0u)
+        << form->ProblemsText();
+    EXPECT_EQ(PaneText(form->RichEdit1).rfind("Korzystanie z klientów Zuli-Zuli", 0), 0u);
+    EXPECT_EQ(PaneText(form->RichEdit1).find('\r'), std::string::npos) << "the notice alone";
+    // The log pane makes room for the line: it starts below it.
+    RECT problems = Bounds(form->Problems), log = Bounds(form->RichEdit1);
+    EXPECT_GT(log.top, problems.bottom);
+    closesocket(held);
+}
+
+TEST_F(Form1WindowTest, ToolbarButtonClosesAndItsEmptyHintShowsTheLegalNotice)
+{
+    auto form = Start();
+    ASSERT_TRUE(form->Created());
+    HWND h = form->Handle();
+    form->PokazOpis("Zamknięcie");
+    form->PokazOpis(ExitButton().Hint);  // "Zamknij|": no long part
+    EXPECT_EQ(form->StatusText(), form->LegalCopyright);
+    TBBUTTON button{};
+    ASSERT_TRUE(SendMessageW(form->MainToolbar(), TB_GETBUTTON, 0, reinterpret_cast<LPARAM>(&button)));
+    EXPECT_EQ(static_cast<UINT>(button.idCommand), TFormaStandardowa::CommandId(TMenuCommand::FileExit));
+    // A click on it, as the toolbar reports one.
+    PostMessageW(h, WM_COMMAND, MAKEWPARAM(button.idCommand, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(form->MainToolbar()));
+    EXPECT_TRUE(RunUntil([&] { return !IsWindow(h); }));
+}
+
+TEST_F(Form1WindowTest, VersionServerThatNeverAnswersIsGivenUpWithinTheLimitWhileTheServersServe)
+{
+    TLocalWebServer web([](const std::string&) { return std::string(); });
+    _putenv_s("TRELUBKI_VERSION_URL", web.Base().c_str());
+    auto form = Start();
+    ASSERT_TRUE(form->Created());
+    EXPECT_TRUE(RunUntil([&] { return web.Requests() >= 1; }));
+    EXPECT_TRUE(form->DownloadRunning());
+    TPeer client(Options.HttpPort);
+    client.Send("GET /appsvc/appmsg4.asp HTTP/1.0\r\n\r\n");
+    EXPECT_NE(client.ReadFor(300).find("0 0 localhost:8074"), std::string::npos);
+    // Given up at the limit (with room for a loaded machine), with nothing announced or fetched.
+    EXPECT_TRUE(RunUntil([&] { return !form->DownloadRunning(); }, TVersionCheck::TimeLimitMs + 2000));
+    EXPECT_FALSE(form->VersionCheck.Downloading());
+    EXPECT_EQ(form->StatusText(), form->LegalCopyright);
+    RunFor(200);
+    EXPECT_EQ(web.Requests(), 1);
+}
 }  // namespace
 
 namespace {
