@@ -114,6 +114,7 @@ if [ "$1" = "--display" ]; then
   [ -f "$x_dir/wm-ready" ] || fail "openbox could not be started on $DISPLAY"
   # The output through a file, as below; the display ends with the program.
   out="$x_dir/out"
+  : >"$out"  # there before tail looks for it
   "$wine" "$@" >"$out" 2>&1 &
   program=$!
   tail -s 0.05 --pid="$program" -n +1 -f "$out" | sed -u 's/\r$//'

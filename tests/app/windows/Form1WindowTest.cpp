@@ -583,6 +583,37 @@ TEST_F(Form1WindowTest, VersionServerThatNeverAnswersIsGivenUpWithinTheLimitWhil
     RunFor(200);
     EXPECT_EQ(web.Requests(), 1);
 }
+
+TEST_F(Form1WindowTest, ContactActionsGoThroughTheShellAndSayWhenItFails)
+{
+    auto form = Start();
+    ASSERT_TRUE(form->Created());
+    std::vector<std::string> opened;
+    std::vector<std::pair<std::string, std::string>> boxes;
+    bool shellWorks = true;
+    form->ShellOpen = [&](const std::string& address) {
+        opened.push_back(address);
+        return shellWorks;
+    };
+    form->ShowMessageBox = [&](const std::string& caption, const std::string& text, UINT) {
+        boxes.emplace_back(caption, text);
+    };
+    form->RunCommand(TMenuCommand::Mail);
+    form->RunCommand(TMenuCommand::WebPage);
+    form->RunCommand(TMenuCommand::Update);
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0], "mailto:trelubki@welkor.pl?subject=Zapytanie%20o%20Trelubki%20Serwer%20Zuli-Zuli");
+    EXPECT_EQ(opened[1], "http://www.welkor.pl/");
+    EXPECT_EQ(opened[2], form->ProductUrl);
+    EXPECT_TRUE(boxes.empty());
+    shellWorks = false;
+    form->RunCommand(TMenuCommand::Mail);
+    form->RunCommand(TMenuCommand::Update);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].first, "Trelubki Serwer Zuli-Zuli - Błąd");
+    EXPECT_EQ(boxes[0].second, "Błąd podczas uruchamiania poczty. Możliwe, że brak odpowiedniego programu.");
+    EXPECT_EQ(boxes[1].second, "Błąd podczas uruchamiania przeglądarki. Możliwe, że brak odpowiedniego programu.");
+}
 }  // namespace
 
 namespace {
