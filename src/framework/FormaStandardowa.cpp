@@ -68,18 +68,7 @@ TFormaStandardowa::TFormaStandardowa(QWidget* parent) : QMainWindow(parent)
         if (command != TMenuCommand::About)  // its hint names the product: FormCreate sets it
             action->setStatusTip(Q(MenuHint(item, ProductName)));
         action->setShortcut(KeyOf(item.Shortcut));
-        *[&]() -> QAction** {
-            switch (command) {
-            case TMenuCommand::FileExit: return &FileExitItem;
-            case TMenuCommand::HelpContents: return &Contents1;
-            case TMenuCommand::HelpOnHelp: return &Temmenu1;
-            case TMenuCommand::Telephone: return &Telefon1;
-            case TMenuCommand::Mail: return &Poczta1;
-            case TMenuCommand::WebPage: return &Hipertekst1;
-            case TMenuCommand::Update: return &Uaktualnienie1;
-            default: return &AboutItem;
-            }
-        }() = action;
+        ActionFor(command) = action;
     }
 
     // The four toolbar areas of the main window stand for the docks; the main toolbar sits on top.
@@ -192,6 +181,22 @@ bool TFormaStandardowa::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+QAction*& TFormaStandardowa::ActionFor(TMenuCommand command)
+{
+    switch (command) {
+    case TMenuCommand::FileExit: return FileExitItem;
+    case TMenuCommand::HelpContents: return Contents1;
+    case TMenuCommand::HelpOnHelp: return Temmenu1;
+    case TMenuCommand::Telephone: return Telefon1;
+    case TMenuCommand::Mail: return Poczta1;
+    case TMenuCommand::WebPage: return Hipertekst1;
+    case TMenuCommand::Update: return Uaktualnienie1;
+    case TMenuCommand::About:
+    case TMenuCommand::None: break;
+    }
+    return AboutItem;
 }
 
 void TFormaStandardowa::Run(TMenuCommand command)

@@ -3,8 +3,9 @@
 // help menu, the four toolbar areas with the main toolbar, a status bar that shows hints (and
 // the legal notice when there is none), the title from the product information, help through a
 // help file next to the program, the about box, the contact and update actions and the start-up
-// check for a newer version.
-#include <QByteArray>
+// check for a newer version. What it shows and decides is written without a toolkit
+// (MenuTable, StatusHint, AboutBox, ContactActions, VersionCheck, Wspolne99); this class draws it
+// with Qt and makes Qt's calls (menus, status tips, the desktop's open action, Qt Network).
 #include <QMainWindow>
 
 #include <functional>
@@ -92,7 +93,7 @@ protected:
     void MessageBox(const std::string& title, const std::string& text, bool information);
 
 private:
-    QAction* ActionFor(TMenuCommand command);
+    QAction*& ActionFor(TMenuCommand command);  // the member that holds the item's action
     void Run(TMenuCommand command);
     void StartDownload(const TDownload& download);
     void TakeDownloadedData();

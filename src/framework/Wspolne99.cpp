@@ -116,3 +116,17 @@ std::string FindHelpFile(const std::string& base)
             return base + ext;
     return {};
 }
+
+THelpViewer HelpViewerOf(const std::string& helpFile)
+{
+    std::string lower = Lower(helpFile);
+    auto endsWith = [&](const char* tail) {
+        size_t n = std::char_traits<char>::length(tail);
+        return lower.size() > n && lower.compare(lower.size() - n, n, tail) == 0;
+    };
+    if (endsWith(".chm"))
+        return THelpViewer::HtmlHelp;
+    if (endsWith(".hlp"))
+        return THelpViewer::WinHelp;
+    return THelpViewer::None;
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -49,7 +50,7 @@ struct ServerWindowTest : ::testing::Test {
         RegDeleteTreeW(HKEY_CURRENT_USER, Scratch.c_str());
     }
 #else
-    std::string Saved;
+    std::string Saved, Scratch;
     bool HadSaved = false;
     void SetUp() override
     {
@@ -57,10 +58,13 @@ struct ServerWindowTest : ::testing::Test {
             Saved = x;
             HadSaved = true;
         }
-        setenv("XDG_CONFIG_HOME", MakeTempDir("tzz-window-").c_str(), 1);
+        Scratch = MakeTempDir("tzz-window-");
+        setenv("XDG_CONFIG_HOME", Scratch.c_str(), 1);
     }
     void TearDown() override
     {
+        std::error_code ec;
+        std::filesystem::remove_all(Scratch, ec);
         if (HadSaved)
             setenv("XDG_CONFIG_HOME", Saved.c_str(), 1);
         else

@@ -62,6 +62,10 @@ listed="$("$windres" -i "$exe" -O rc 2>/dev/null | grep -E '^[0-9A-Za-z_]+ ([0-9
 for kind in "14 /\* RT_GROUP_ICON" "3 /\* RT_ICON" "24 /\* RT_MANIFEST" "VERSIONINFO"; do
   grep -qE "^1 $kind" <<<"$listed" || fail "the program has no resource $kind (it has: $(tr '\n' ' ' <<<"$listed"))"
 done
+# The icon in its sizes (16 to 256 pixels): the title bar, the taskbar and Explorer each take the
+# size they show rather than a shrunk large one.
+icons=$(grep -cE '^[0-9]+ 3 /\* RT_ICON' <<<"$listed" || true)
+[ "$icons" -ge 8 ] || fail "the program's icon has $icons sizes; it should have 8 (16 to 256 pixels)"
 manifest="$(strings -a "$exe" | sed -n '/<assembly /,/<\/assembly>/p')"
 grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" ||
   fail "the manifest does not ask for the common controls of version 6"
