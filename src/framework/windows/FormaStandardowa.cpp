@@ -33,15 +33,6 @@ THtmlHelp HtmlHelpFunction()
     return function;
 }
 
-bool EndsWithNoCase(const std::string& s, const char* tail)
-{
-    std::string t(tail);
-    if (s.size() < t.size())
-        return false;
-    return CompareStringOrdinal(WideOf(s.substr(s.size() - t.size())).c_str(), -1, WideOf(t).c_str(), -1, TRUE) ==
-           CSTR_EQUAL;
-}
-
 }  // namespace
 
 TFormaStandardowa::TFormaStandardowa()
@@ -202,7 +193,7 @@ void TFormaStandardowa::FormCreate()
     PokazOpis("");
 
     HelpFile = FindHelpFile(HelpFileBase(ProgramPath()));
-    HtmlHelpFile = EndsWithNoCase(HelpFile, ".chm");
+    HtmlHelpFile = HelpViewerOf(HelpFile) == THelpViewer::HtmlHelp;
     TMenuState state{!HelpFile.empty(), !ProductUrl.empty()};
     for (const TMenuItem& item : StandardMenu())
         if (item.Kind == TMenuItemKind::Item)
@@ -266,6 +257,8 @@ void TFormaStandardowa::Contents1Click()
 
 void TFormaStandardowa::Temmenu1Click()
 {
+    if (HelpFile.empty())
+        return;  // no help file: nothing to ask about
     if (HtmlHelpFile)
         Contents1Click();
     else
