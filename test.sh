@@ -19,7 +19,7 @@ cmake --build build-win
 win_build=$((SECONDS - win_start))
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWITH_GUI="$TZZ_WITH_GUI" -DWITH_WERROR=ON \
-  -DTZZ_WINDOWS_PROGRAM="$PWD/build-win/trelubki-serwer.exe" >/dev/null
+  -DTZZ_WINDOWS_PROGRAM="$PWD/build-win/trelubki-serwer-console.exe" >/dev/null
 cmake --build build
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWITH_SANITIZERS=ON -DWITH_GUI="$TZZ_WITH_GUI" -DWITH_WERROR=ON >/dev/null
 cmake --build build-asan

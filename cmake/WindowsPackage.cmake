@@ -1,6 +1,10 @@
 # The Windows zip, trelubki-serwer-<version>-windows-x64.zip (`cmake --build <dir> --target
 # package`), holds one folder of the same name with
-#   trelubki-serwer.exe   the program, stripped; static, so it needs no DLL beyond Windows' own
+#   trelubki-serwer.exe   the program with its window (what a user double-clicks), stripped;
+#                         static, so it needs no DLL beyond Windows' own
+#   trelubki-serwer-console.exe
+#                         the same program without the window, for command prompts, scripts and
+#                         services: the log on the console
 #   README.txt            how to start it, the firewall prompt, ports, options, settings
 #   wwwroot\              the documents of HEAD requests (the program's default folder is the
 #                         wwwroot beside it)
@@ -9,7 +13,7 @@
 configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/README.txt ${CMAKE_BINARY_DIR}/README.txt
                @ONLY NEWLINE_STYLE CRLF)
 
-install(TARGETS trelubki-serwer RUNTIME DESTINATION .)
+install(TARGETS trelubki-serwer trelubki-serwer-console RUNTIME DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/packaging/www/ DESTINATION wwwroot)
 

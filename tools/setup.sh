@@ -27,9 +27,10 @@ if [ "${WITH_GUI:-ON}" != "OFF" ]; then
 fi
 
 # The Windows leg of test.sh (TZZ_WINDOWS_LEG=1): the mingw-w64 cross compiler (posix thread
-# model), GoogleTest's sources to build for it, and Wine to run what it builds.
+# model), GoogleTest's sources to build for it, and Wine to run what it builds; the window's
+# tests under Wine get an X server (Xvfb) and a window manager (openbox) of their own.
 if [ "${TZZ_WINDOWS_LEG:-0}" = 1 ]; then
-  for p in g++-mingw-w64-x86-64-posix googletest wine64; do
+  for p in g++-mingw-w64-x86-64-posix googletest wine64 xvfb openbox; do
     pkg_installed "$p" || need_pkgs+=("$p")
   done
 fi

@@ -3,12 +3,18 @@
 #   tools/wine-run.sh [--prefix DIR] PROGRAM.exe [ARGS...]   run it (the exit status is its own)
 #   tools/wine-run.sh [--prefix DIR] --exec PROGRAM.exe ...  the same, Wine in this process, output
 #                                                            untouched (signals reach the program)
+#   tools/wine-run.sh [--prefix DIR] --display PROGRAM.exe ...
+#                                                            the same, with an X display of its
+#                                                            own (Xvfb and openbox, started for it
+#                                                            and stopped after it): real windows
 #   tools/wine-run.sh [--prefix DIR] --check                 make the prefix, check Wine starts
 #   tools/wine-run.sh [--prefix DIR] --keep-server           start the prefix's Wine server, to
 #                                                            last until stopped
 #   tools/wine-run.sh [--prefix DIR] --stop-server           stop it and every program under it
 # The prefix (WINEPREFIX, or DIR; build-win/wine by default) is made on first use. No display
-# is used and no Mono/Gecko installer is offered. The output is the program's own (standard
+# is used (but with --display) and no Mono/Gecko installer is offered. Wine's desktop takes the
+# display of the first program of its server: a program with a display runs in a prefix whose
+# programs all have one (the build's wine-x11), never beside the display-less ones. The output is the program's own (standard
 # error joins standard output unless it is a console), except that the line ends the Windows
 # runtime writes (CR LF) reach a pipe as LF, as CTest's test discovery expects.
 set -uo pipefail
@@ -70,7 +76,59 @@ if [ "${1:-}" = "--check" ]; then
   exit 0
 fi
 
-[ $# -ge 1 ] || fail "usage: wine-run.sh [--prefix DIR] [--exec] PROGRAM.exe [ARGS...] | --check | --keep-server | --stop-server"
+[ $# -ge 1 ] || fail "usage: wine-run.sh [--prefix DIR] [--exec | --display] PROGRAM.exe [ARGS...] | --check | --keep-server | --stop-server"
+if [ "$1" = "--display" ]; then
+  shift
+  for tool in /usr/bin/Xvfb /usr/bin/openbox; do
+    [ -x "$tool" ] || fail "$tool is not installed (Debian: xvfb, openbox); the window's tests need it"
+  done
+  x_dir="$(mktemp -d "${TMPDIR:-/tmp}/wine-x11.XXXXXX")"
+  x_pid=""
+  wm_pid=""
+  end_display() {
+    [ -z "$wm_pid" ] || kill "$wm_pid" 2>/dev/null
+    [ -z "$x_pid" ] || kill "$x_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$x_dir"
+  }
+  trap end_display EXIT
+  # Xvfb picks a free display number and writes it to descriptor 3 (here a file).
+  /usr/bin/Xvfb -displayfd 3 -noreset -ac -nolisten tcp -screen 0 1280x800x24 3>"$x_dir/number" 2>/dev/null &
+  x_pid=$!
+  for _ in $(seq 500); do
+    [ -s "$x_dir/number" ] && [ -S "/tmp/.X11-unix/X$(tr -d '\n' <"$x_dir/number")" ] && break
+    kill -0 "$x_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  [ -s "$x_dir/number" ] || fail "Xvfb could not be started"
+  export DISPLAY=":$(tr -d '\n' <"$x_dir/number")"
+  # openbox with settings of its own; it runs the start-up command once it manages the screen.
+  XDG_CONFIG_HOME="$x_dir" XDG_CACHE_HOME="$x_dir" XDG_DATA_HOME="$x_dir" \
+    /usr/bin/openbox --sm-disable --startup "touch $x_dir/wm-ready" >/dev/null 2>&1 &
+  wm_pid=$!
+  for _ in $(seq 500); do
+    [ -f "$x_dir/wm-ready" ] && break
+    kill -0 "$wm_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  [ -f "$x_dir/wm-ready" ] || fail "openbox could not be started on $DISPLAY"
+  # The output through a file, as below; the display ends with the program.
+  out="$x_dir/out"
+  : >"$out"  # there before tail looks for it
+  "$wine" "$@" >"$out" 2>&1 &
+  program=$!
+  tail -s 0.05 --pid="$program" -n +1 -f "$out" | sed -u 's/\r$//'
+  wait "$program"
+  status=$?
+  if [ $status -ne 0 ] && [ ! -s "$out" ]; then
+    echo "wine-run.sh: $1 ended with status $status and wrote nothing" >&2
+  fi
+  # Wine's desktop of this prefix goes with its display: its server ends before the display does.
+  server=/usr/lib/wine/wineserver64
+  [ -x "$server" ] || server="$(command -v wineserver || true)"
+  [ -z "$server" ] || timeout 10 "$server" -w 2>/dev/null
+  exit $status
+fi
 if [ "$1" = "--exec" ]; then
   shift
   exec "$wine" "$@"

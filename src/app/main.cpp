@@ -1,4 +1,5 @@
-// trelubki-serwer: the messenger server for a local network, run headless.
+// trelubki-serwer: the messenger server for a local network, with its window (Qt on Linux, the
+// system's own on Windows) or headless.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,6 +11,10 @@
 #include "core/Random.h"
 #ifdef TZZ_WITH_GUI
 #include "app/SerwerZuliZuliMain.h"
+#endif
+#ifdef TZZ_WITH_WIN32_WINDOW
+#include "app/windows/Form1Window.h"
+#include "app/windows/ParentConsole.h"
 #endif
 
 namespace {
@@ -26,7 +31,14 @@ int main(int argc, char** argv)
     for (const std::string& a : arguments)
         args.push_back(a.c_str());
     TCommandLine options;
-    if (std::string error = ParseCommandLine(static_cast<int>(args.size()), args.data(), options); !error.empty()) {
+    std::string error = ParseCommandLine(static_cast<int>(args.size()), args.data(), options);
+#ifdef TZZ_WITH_WIN32_WINDOW
+    // A program with a window has no console of its own: what it has to say on the command line
+    // goes to the console of the prompt that started it.
+    if (!error.empty() || options.Help || options.Version || options.Headless)
+        UseParentConsole();
+#endif
+    if (!error.empty()) {
         WriteStandardError("trelubki-serwer: " + error + "\n");
         return 2;
     }
@@ -48,6 +60,16 @@ int main(int argc, char** argv)
             ShutDownDone();
             return *status;
         }
+    }
+#endif
+#ifdef TZZ_WITH_WIN32_WINDOW
+    if (!options.Headless) {
+        if (std::optional<int> status = RunWindow(options)) {
+            ShutDownDone();
+            return *status;
+        }
+        UseParentConsole();
+        WriteStandardError("trelubki-serwer: the window cannot be made (no desktop); running headless\n");
     }
 #endif
 

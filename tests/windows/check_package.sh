@@ -28,11 +28,12 @@ grep -q "project(trelubki-serwer VERSION $version " "$source_dir/CMakeLists.txt"
 mkdir "$work/x"
 (cd "$work/x" && cmake -E tar xf "$zip")
 top="$work/x/$name"
-for f in trelubki-serwer.exe README.txt wwwroot/index.html; do
+for f in trelubki-serwer.exe trelubki-serwer-console.exe README.txt wwwroot/index.html; do
   [ -f "$top/$f" ] || fail "$name/$f missing from the zip; it holds: $(cd "$work/x" && find . -type f | sort | tr '\n' ' ')"
 done
 cmp -s "$top/wwwroot/index.html" "$source_dir/packaging/www/index.html" || fail "wwwroot/index.html differs from packaging/www"
-extra="$(cd "$top" && find . -type f ! -path ./trelubki-serwer.exe ! -path ./README.txt ! -path './wwwroot/*')"
+extra="$(cd "$top" && find . -type f ! -path ./trelubki-serwer.exe ! -path ./trelubki-serwer-console.exe ! -path ./README.txt \
+  ! -path './wwwroot/*')"
 [ -z "$extra" ] || fail "unexpected files in the zip: $extra"
 
 # Notepad wants CR LF: every line ends so, none in LF alone.
@@ -40,7 +41,8 @@ readme="$top/README.txt"
 lines=$(wc -l <"$readme")
 crlf=$(grep -c $'\r$' "$readme" || true)
 [ "$lines" -gt 20 ] && [ "$lines" -eq "$crlf" ] || fail "README.txt: $crlf of $lines lines end in CR LF"
-for text in "$version" 8074 "TCP 80" Ctrl+C "Software\\Welkor\\Trelubki\\Serwer" wwwroot --help; do
+for text in "$version" 8074 "TCP 80" Ctrl+C "Software\\Welkor\\Trelubki\\Serwer" wwwroot --help \
+  trelubki-serwer-console.exe "SOFTWARE\\Welkor\\Trelubki Serwer Zuli-Zuli"; do
   grep -qF -- "$text" "$readme" || fail "README.txt does not mention $text"
 done
 ! grep -q '@[A-Z_]*@' "$readme" || fail "README.txt has an unreplaced variable"
@@ -93,7 +95,17 @@ while read -r dll; do
   KERNEL32.DLL | USER32.DLL | WS2_32.DLL | ADVAPI32.DLL | SHELL32.DLL | MSVCRT.DLL | UCRTBASE.DLL | \
     API-MS-WIN-*.DLL | SHLWAPI.DLL | OLE32.DLL | MSWSOCK.DLL) ;;
   VERSION.DLL) ;; # the program's version information
+  COMCTL32.DLL | GDI32.DLL) ;; # the window's toolbar, status bar and drawing
+  WINHTTP.DLL) ;; # the version check
+  TAPI32.DLL) ;; # the telephone action
   *) fail "the program needs $dll, which Windows does not have (link it statically)" ;;
   esac
 done <<<"$dlls"
+# What a user double-clicks opens a window and no console; the other is the console's program.
+subsystem() { "$objdump" -p "$1" | sed -n 's/^Subsystem\s\+[0-9a-f]*\s*//p'; }
+[ "$(subsystem "$exe")" = "(Windows GUI)" ] || fail "trelubki-serwer.exe is not a window program: $(subsystem "$exe")"
+console="$top/trelubki-serwer-console.exe"
+[ "$(subsystem "$console")" = "(Windows CUI)" ] || fail "trelubki-serwer-console.exe is not a console program: $(subsystem "$console")"
+! "$objdump" -h "$console" | grep -q '\.debug' || fail "trelubki-serwer-console.exe in the zip is not stripped"
+grep -qx "Trelubki Serwer Zuli-Zuli" <<<"$(strings -el "$console")" || fail "trelubki-serwer-console.exe has no version information"
 echo "zip: $(basename "$zip"), $(stat -c %s "$zip") bytes; program $(stat -c %s "$exe") bytes; DLLs: $(tr '\n' ' ' <<<"$dlls")"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "EventLoopBackend.h"
+#include "MessageFilter.h"
 
 namespace {
 
@@ -23,7 +24,14 @@ UINT SelectMessage(uint64_t serial)
 // handles by default, fewer than the connections a server may have.
 const wchar_t WindowClass[] = L"XSocketWindowClass";
 
+thread_local std::function<bool(MSG&)> MessageFilter;
+
 }  // namespace
+
+void SetWindowMessageFilter(std::function<bool(MSG&)> filter)
+{
+    MessageFilter = std::move(filter);
+}
 
 TEventLoop::TBackend::TBackend(TEventLoop& loop) : Loop(loop)
 {
@@ -197,6 +205,8 @@ void TEventLoop::TBackend::Poll(int timeoutMs)
             Loop.Quit();
             continue;
         }
+        if (MessageFilter && MessageFilter(m))
+            continue;
         TranslateMessage(&m);
         DispatchMessageW(&m);
     }
