@@ -125,6 +125,11 @@ TEST_F(ReceiveRoomTest, RoomKeptBySenderThatStopsIsTakenBackOnlyWhileOthersWait)
 
 TEST_F(ReceiveRoomTest, WhatAWaitingSenderSentBeforeItClosedIsAllHandled)
 {
+#ifdef _WIN32
+    // Windows tells of a peer's close only once what it sent before has been read: a client
+    // waiting for room is read again when room is given back (the test above), not earlier.
+    GTEST_SKIP() << "this system reports a close behind unread data only after reading it";
+#endif
     // Packets short enough for the system to take whole while the server does not read, so
     // that the close reaches the server behind them.
     constexpr size_t Bytes = 70 * 1024;
