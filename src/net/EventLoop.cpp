@@ -141,6 +141,16 @@ void TEventLoop::MoveDueTimers()
 void TEventLoop::ProcessEvents(int timeoutMs)
 {
     Backend->Poll(Queue.empty() ? timeoutMs : 0);
+    RunRound();
+}
+
+void TEventLoop::RunRound()
+{
+    struct TInRound {
+        bool& Flag;
+        ~TInRound() { Flag = false; }
+    } inRound{InRound};
+    InRound = true;
     MoveDueTimers();
 
     // Only what is queued now: messages posted while these run wait for the next round.

@@ -136,6 +136,10 @@ private:
     void LoopMessage(const TMessage& msg);
     void Dispatch(const TQueued& item);
     void MoveDueTimers();
+    // What a round does once the system's events are in: due timers, the queue as it stands,
+    // the flushes. Not while a round runs already (InRound).
+    void RunRound();
+    bool InRound = false;
     void RunFlushes();
     // When the earliest delayed message is due; -1 when none waits.
     int64_t EarliestDueMs() const;

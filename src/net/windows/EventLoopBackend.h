@@ -37,6 +37,15 @@ struct TEventLoop::TBackend {
     void GiveReadBack(TRegistration& reg, TSocket s);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // A window's message may run a message loop of its own for as long as the user likes (a
+    // menu held open, the window being moved or sized, a message box): the sockets' messages
+    // are dispatched there, not by Poll. Such a message comes nested inside Poll's dispatch of
+    // another one, and the loop's rounds are run from there, each as a round of its own.
+    bool NestedInDispatch(UINT message, WPARAM wParam) const;
+    void RunNestedRound();
+    // Makes sure a loop of a window's own comes back here while work is queued or due.
+    void WakeNestedLoop();
+
     // The round that runs what is queued now: this one while polling, else the next.
     uint64_t NextRound() const { return Polling ? Polls : Polls + 1; }
 
@@ -44,6 +53,9 @@ struct TEventLoop::TBackend {
     HWND Window = nullptr;
     uint64_t Polls = 0;
     bool Polling = false;
+    const MSG* Dispatching = nullptr;  // the message Poll is dispatching
+    bool WakePosted = false;
+    int64_t WakeTimerDueMs = -1;
     uint64_t NextSerial = 1;
     std::unordered_map<TSocket, TRegistration> Registrations;
 };

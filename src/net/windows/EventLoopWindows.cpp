@@ -14,6 +14,8 @@ namespace {
 constexpr UINT SelectFirst = WM_APP;
 constexpr UINT SelectCount = 0x4000;  // WM_APP ... 0xBFFF
 constexpr UINT QuitRequest = WM_USER + 0x100;
+constexpr UINT NestedWake = WM_USER + 0x101;
+constexpr UINT_PTR NestedWakeTimer = 1;
 
 UINT SelectMessage(uint64_t serial)
 {
@@ -174,6 +176,19 @@ LRESULT CALLBACK TEventLoop::TBackend::WindowProc(HWND window, UINT message, WPA
     auto* self = reinterpret_cast<TBackend*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self && message >= SelectFirst && message < SelectFirst + SelectCount) {
         self->Translate(message, static_cast<TSocket>(wParam), lParam);
+        if (self->NestedInDispatch(message, wParam))
+            self->RunNestedRound();
+        return 0;
+    }
+    if (self && (message == NestedWake || (message == WM_TIMER && wParam == NestedWakeTimer))) {
+        if (message == NestedWake) {
+            self->WakePosted = false;
+        } else {
+            KillTimer(window, NestedWakeTimer);
+            self->WakeTimerDueMs = -1;
+        }
+        if (self->NestedInDispatch(message, wParam))
+            self->RunNestedRound();
         return 0;
     }
     if (self && message == QuitRequest) {
@@ -208,7 +223,42 @@ void TEventLoop::TBackend::Poll(int timeoutMs)
         if (MessageFilter && MessageFilter(m))
             continue;
         TranslateMessage(&m);
+        if (m.hwnd != Window)
+            WakeNestedLoop();
+        const MSG* outer = Dispatching;
+        Dispatching = &m;
         DispatchMessageW(&m);
+        Dispatching = outer;
     }
     Polling = false;
+}
+
+bool TEventLoop::TBackend::NestedInDispatch(UINT message, WPARAM wParam) const
+{
+    // Not when Poll dispatches this very message, and not inside a round (a handler's own
+    // message box): rounds never run inside one another.
+    return Polling && Dispatching && !Loop.InRound &&
+           !(Dispatching->hwnd == Window && Dispatching->message == message && Dispatching->wParam == wParam);
+}
+
+void TEventLoop::TBackend::RunNestedRound()
+{
+    // The messages dispatched so far were queued for this round; what the system reports
+    // after it belongs to the next (a read reported again after its recv must not be taken
+    // for one already queued).
+    Loop.RunRound();
+    ++Polls;
+    WakeNestedLoop();
+}
+
+void TEventLoop::TBackend::WakeNestedLoop()
+{
+    if (!WakePosted && (!Loop.Queue.empty() || !Loop.FlushRequests.empty()))
+        WakePosted = PostMessageW(Window, NestedWake, 0, 0) != 0;
+    int64_t due = Loop.EarliestDueMs();
+    if (due >= 0 && due != WakeTimerDueMs) {
+        auto delay = static_cast<UINT>(std::clamp<int64_t>(due - MonotonicMs(), USER_TIMER_MINIMUM, 60 * 1000));
+        if (SetTimer(Window, NestedWakeTimer, delay, nullptr))
+            WakeTimerDueMs = due;
+    }
 }
