@@ -182,6 +182,8 @@ public:
 protected:
     void WndProc(TMessage& msg) override;
     void Flush() override;
+    bool GatherSend(TGatheredSend& send) override;
+    void SentTogether(const TGatheredSend& send) override;
     virtual void Dispatch(TMessage& msg);  // a layer handles its numbers and passes on the rest
     void HandleBgException(const std::exception& e);
 
@@ -326,4 +328,9 @@ private:
     TSocketSendFlags FSendFlags = wsSendNormal;
     bool FDestroying = false;
     bool FFlushRequested = false;
+    // The loop made the first send of this round's flush together with others' (GatherSend):
+    // its outcome, taken by the next TryToSend as the result of the send it would make.
+    bool FSentTogether = false;
+    uint16_t FSentTogetherCode = 0;  // Windows Sockets number of a failure
+    int32_t FSentTogetherResult = 0;
 };
