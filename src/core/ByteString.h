@@ -17,3 +17,20 @@ inline std::string TrimText(std::string_view s)
         --e;
     return std::string(s.substr(b, e - b));
 }
+
+// ASCII letters changed in case, every other byte kept (HTTP names and methods, extensions).
+inline std::string AsciiUpper(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+inline std::string AsciiLower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
