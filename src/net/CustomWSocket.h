@@ -42,6 +42,7 @@
 #include "net/ConnectionCounters.h"
 #include "net/EventLoop.h"
 #include "net/SendQueueTotal.h"
+#include "net/SocketEvent.h"
 #include "net/WSockbuf.h"
 #include "net/WSocketNames.h"
 
@@ -81,15 +82,15 @@ public:
     std::string Name;  // the component name
 
     // Properties. Writes that the state forbids are reported through the error path.
-    const std::string& GetAddr() const { return FAddrStr; }
+    const std::string& GetAddr() const { return Settings().AddrStr; }
     void SetAddr(const std::string& value);
-    const std::string& GetPort() const { return FPortStr; }
+    const std::string& GetPort() const { return Settings().PortStr; }
     void SetPort(const std::string& value);
-    const std::string& GetProto() const { return FProtoStr; }
+    const std::string& GetProto() const { return Settings().ProtoStr; }
     void SetProto(const std::string& value);
-    const std::string& GetLocalAddr() const { return FLocalAddr; }
+    const std::string& GetLocalAddr() const { return Settings().LocalAddr; }
     void SetLocalAddr(const std::string& value);
-    const std::string& GetLocalPort() const { return FLocalPort; }
+    const std::string& GetLocalPort() const { return Settings().LocalPort; }
     void SetLocalPort(const std::string& value);
     TSocketState State() const { return FState; }
     virtual std::string PeerAddr();
@@ -119,15 +120,15 @@ public:
     TCloseCause CloseCause() const { return FCloseCause; }
 
     // Events; an unassigned one is skipped.
-    TSessionEvent OnSessionAvailable;
-    TSessionEvent OnSessionClosed;
-    TSessionEvent OnDataAvailable;
-    TSessionEvent OnDataSent;
-    TSessionEvent OnSessionConnected;
-    TSendData OnSendData;
-    TChangeState OnChangeState;
-    TNotifyEvent OnError;
-    TBgExceptionEvent OnBgException;
+    TSocketEvent<TSessionEvent> OnSessionAvailable;
+    TSocketEvent<TSessionEvent> OnSessionClosed;
+    TSocketEvent<TSessionEvent> OnDataAvailable;
+    TSocketEvent<TSessionEvent> OnDataSent;
+    TSocketEvent<TSessionEvent> OnSessionConnected;
+    TSocketEvent<TSendData> OnSendData;
+    TSocketEvent<TChangeState> OnChangeState;
+    TSocketEvent<TNotifyEvent> OnError;
+    TSocketEvent<TBgExceptionEvent> OnBgException;
 
     // Operations; none of them waits for the network.
     virtual void Listen();
@@ -250,18 +251,28 @@ protected:
     TCloseCause FCloseCause = ccNone;
 
 private:
+    // What Listen is told and resolves: address, port, protocol, local address. Only a socket
+    // that is told any of it holds them; an accepted connection (one of thousands of idle
+    // users) reads the defaults and holds none.
+    struct TListenSettings {
+        int AddrFamily = AF_INET;
+        int SocketType = 1;
+        int ProtoNumber = 6;
+        std::string AddrStr, PortStr, ProtoStr = "tcp";
+        bool AddrAssigned = false, AddrResolved = false;
+        bool PortAssigned = false, PortResolved = false;
+        bool ProtoAssigned = true, ProtoResolved = false;
+        std::string LocalAddr = "0.0.0.0";
+        std::string LocalPort = "0";
+        sockaddr_in Sin{};
+        // All but the address and port given, as a new socket has them.
+        void Reset();
+    };
+    const TListenSettings& Settings() const;
+    TListenSettings& EditSettings();
     void ResolveForListen();
 
-    int FAddrFamily = AF_INET;
-    int FSocketType = 1;
-    int FProtoNumber = 6;
-    std::string FAddrStr, FPortStr, FProtoStr;
-    bool FAddrAssigned = false, FAddrResolved = false;
-    bool FPortAssigned = false, FPortResolved = false;
-    bool FProtoAssigned = false, FProtoResolved = false;
-    std::string FLocalAddr = "0.0.0.0";
-    std::string FLocalPort = "0";
-    sockaddr_in FSin{};
+    std::unique_ptr<TListenSettings> FSettings;
     bool FAllSent = true;
     bool FPaused = false;
     uint32_t FPausedBits = 0;     // write and close readiness that came while paused
@@ -301,12 +312,11 @@ private:
             if (++FHead == FItems.size())
                 clear();
         }
+        // An emptied queue gives its slots back: an idle connection holds none.
         void clear()
         {
-            FItems.clear();
+            std::vector<TSendEntry>().swap(FItems);
             FHead = 0;
-            if (FItems.capacity() > 4)
-                std::vector<TSendEntry>().swap(FItems);
         }
 
     private:
