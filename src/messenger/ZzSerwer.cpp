@@ -47,9 +47,15 @@ void TZzGenericSerwer::ClientDataAvailable(TCustomWSocket* sender, uint16_t erro
     ClientReceived(client, data);
     // A long packet leaves its room behind once it has been consumed: give it back, so that
     // what a connection holds follows what is waiting, not the longest packet of its session.
+    // An emptied buffer is freed (an idle connection holds none, whatever pieces its packets
+    // came in).
     ByteString& held = client->ReceiveBuffer;
-    if (held.capacity() > TZzClient::KeptReceiveRoom && held.size() * 4 < held.capacity())
+    if (held.empty()) {
+        if (held.capacity() > ByteString().capacity())
+            ByteString().swap(held);
+    } else if (held.capacity() > TZzClient::KeptReceiveRoom && held.size() * 4 < held.capacity()) {
         held.shrink_to_fit();
+    }
 }
 
 void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
