@@ -132,6 +132,24 @@ void TSendRing::SendAll(TGatheredSend* sends, size_t count)
     }
 }
 
+unsigned TSendRing::Reap(TGatheredSend* sends, unsigned n)
+{
+    unsigned reaped = 0;
+    uint32_t head = *CqHead;
+    uint32_t cqTail = LoadAcquire(CqTail);
+    for (; head != cqTail; ++head, ++reaped) {
+        const io_uring_cqe& cqe = Cqes[head & CqMask];
+        if (cqe.user_data < n) {
+            TGatheredSend& s = sends[cqe.user_data];
+            s.Result = cqe.res >= 0 ? cqe.res : -1;
+            s.Error = cqe.res >= 0 ? 0 : -cqe.res;
+            s.Done = true;
+        }
+    }
+    StoreRelease(CqHead, head);
+    return reaped;
+}
+
 bool TSendRing::SubmitAndWait(TGatheredSend* sends, unsigned n)
 {
     uint32_t tail = *SqTail;  // only this side writes it
@@ -173,21 +191,18 @@ bool TSendRing::SubmitAndWait(TGatheredSend* sends, unsigned n)
             break;
         }
         submitted += static_cast<unsigned>(r);
-        uint32_t head = *CqHead;
-        uint32_t cqTail = LoadAcquire(CqTail);
-        for (; head != cqTail; ++head) {
-            const io_uring_cqe& cqe = Cqes[head & CqMask];
-            if (cqe.user_data < n) {
-                TGatheredSend& s = sends[cqe.user_data];
-                s.Result = cqe.res >= 0 ? cqe.res : -1;
-                s.Error = cqe.res >= 0 ? 0 : -cqe.res;
-                s.Done = true;
+        completed += Reap(sends, n);
+        if (r == 0 && submitted < n) {
+            // The kernel took no more: the rest go one by one below, once what it took has
+            // completed.
+            while (completed < submitted && !waitFailed) {
+                int w = RingEnter(Fd, 0, submitted - completed, IORING_ENTER_GETEVENTS);
+                if (w < 0 && errno != EINTR && errno != EAGAIN && errno != EBUSY)
+                    waitFailed = true;
+                completed += Reap(sends, n);
             }
-            ++completed;
+            break;
         }
-        StoreRelease(CqHead, head);
-        if (r == 0 && submitted < n)
-            break;  // the kernel took no more: the rest go one by one below
     }
     // A send whose outcome is unknown may have gone: its connection cannot go on (sending it
     // again could repeat bytes), so it ends as if the peer had.

@@ -28,6 +28,8 @@ private:
     // Submits n prepared entries and waits for their completions; false if the system refused
     // the call itself (those sends are then made one by one).
     bool SubmitAndWait(TGatheredSend* sends, unsigned n);
+    // Takes the completions that have come, into sends' results; returns how many.
+    unsigned Reap(TGatheredSend* sends, unsigned n);
 
     int Fd = -1;
     void* RingMap = nullptr;
