@@ -43,14 +43,22 @@ TEST(SocketEvent, AHandlerReplacingItselfWhileItRunsOnAConnection)
     ASSERT_TRUE(RunUntil([&] { return conn.State() == wsConnected; }));
     RunFor(30);
     std::vector<std::string> seen;
-    std::string captured = "second";
-    conn.OnDataSent = [&](TCustomWSocket* s, uint16_t) {
+    // The running handler goes on using what it captured after replacing itself, and the
+    // second one clears itself: both as a std::function allowed.
+    conn.OnDataSent = [&seen, &conn](TCustomWSocket* s, uint16_t) {
+        s->OnDataSent = [&seen, &conn](TCustomWSocket*, uint16_t) {
+            conn.OnDataSent = nullptr;
+            seen.push_back("second");
+        };
         seen.push_back("first");
-        s->OnDataSent = [&seen, captured](TCustomWSocket*, uint16_t) { seen.push_back(captured); };
-        s->SendString("b");
+        conn.SendString("b");
     };
     conn.SendString("a");
     EXPECT_EQ(peer.ReadExactly(2, 3000), "ab");
     ASSERT_TRUE(RunUntil([&] { return seen.size() == 2; }));
+    conn.SendString("c");
+    EXPECT_EQ(peer.ReadExactly(1, 3000), "c");
+    RunFor(30);
     EXPECT_EQ(seen, (std::vector<std::string>{"first", "second"}));
+    EXPECT_FALSE(conn.OnDataSent);
 }
