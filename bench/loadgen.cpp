@@ -1,12 +1,16 @@
-// Load generator: the same workloads against our messenger server and against Redis pub/sub
-// (one PUBLISH to a channel with one subscriber is one relayed message), each run checking what
-// it receives. Prints one table with the ratio ours/Redis.
-//   loadgen --ours PORT PID --redis PORT PID [--only relay|relay-online|fan-out|connections] [--seconds 5]
+// Load generator: the same workloads against our messenger server and the message servers a user
+// could pick instead: Redis pub/sub (one PUBLISH to a channel with one subscriber is one relayed
+// message), an MQTT 3.1.1 broker at QoS 0 and a NATS server. Every run checks what it receives.
+// Prints one table with a column per server and the ratios ours/each.
+//   loadgen --ours PORT PID [--redis PORT PID] [--mosquitto PORT PID] [--nats PORT PID]
+//           [--only relay|relay-online|fan-out|connections] [--seconds 5]
 //           [--connections 10000] [--online 10000]
 //   loadgen --ours PORT PID --only churn [--online 15000] [--seconds 5]
 // "churn" connects, logs in and leaves again and again beside that many users online (ours only).
-// "relay-online" is the relay again with that many other users logged in and idle (Redis: as
-// many idle subscribers, each on a channel of its own), all connected before the pairs.
+// "relay-online" is the relay again with that many other users logged in and idle (the others:
+// as many idle subscribers, each on a topic of its own), all connected before the pairs.
+#include "LoadgenWire.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -18,12 +22,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -32,7 +38,7 @@
 
 namespace {
 
-using Bytes = std::string;
+using namespace loadgen;
 
 int64_t NowNs()
 {
@@ -45,17 +51,24 @@ int64_t NowNs()
     throw std::runtime_error(what);
 }
 
-// --- wire helpers --------------------------------------------------------------------------
+// --- our wire and RESP ---------------------------------------------------------------------
+
+void AppendU32(Bytes& out, uint32_t v)
+{
+    char b[4];
+    for (int i = 0; i < 4; ++i)
+        b[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    out.append(b, 4);
+}
 
 Bytes U32(uint32_t v)
 {
-    Bytes b(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        b[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    Bytes b;
+    AppendU32(b, v);
     return b;
 }
 
-uint32_t Get32(const Bytes& b, size_t at)
+uint32_t Get32(std::string_view b, size_t at)
 {
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i)
@@ -68,62 +81,96 @@ Bytes Frame(uint32_t type, const Bytes& payload)
     return U32(type) + U32(static_cast<uint32_t>(payload.size())) + payload;
 }
 
-Bytes Resp(std::initializer_list<std::string> args)
+// The largest packet taken from our server: the workloads' are under 100 bytes.
+constexpr uint32_t OursMaxPacket = 1 << 20;
+
+void AppendResp(Bytes& out, std::initializer_list<std::string_view> args)
 {
-    Bytes out = "*" + std::to_string(args.size()) + "\r\n";
-    for (const auto& a : args)
-        out += "$" + std::to_string(a.size()) + "\r\n" + a + "\r\n";
+    out += '*';
+    out += std::to_string(args.size());
+    out += "\r\n";
+    for (auto a : args) {
+        out += '$';
+        out += std::to_string(a.size());
+        out += "\r\n";
+        out.append(a);
+        out += "\r\n";
+    }
+}
+
+Bytes Resp(std::initializer_list<std::string_view> args)
+{
+    Bytes out;
+    AppendResp(out, args);
     return out;
 }
 
-// One RESP reply from the front of buf: its kind, integer and bulk items; 0 when incomplete.
+// One RESP reply from in[at...]: its kind, integer, and up to three items (views into `in`).
 struct TReply {
     char Kind = 0;
     int64_t Integer = 0;
-    std::vector<std::string> Items;
+    std::array<std::string_view, 3> Items;
+    size_t Count = 0;
 };
 
-size_t ParseLine(const Bytes& buf, size_t at, std::string& line)
+int64_t ParseInt(std::string_view s)
 {
-    size_t end = buf.find("\r\n", at);
-    if (end == Bytes::npos)
-        return 0;
-    line = buf.substr(at, end - at);
-    return end + 2 - at;
+    bool neg = !s.empty() && s[0] == '-';
+    int64_t v = 0;
+    for (size_t i = neg ? 1 : 0; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            Fail("bad number in a reply");
+        v = v * 10 + (s[i] - '0');
+    }
+    return neg ? -v : v;
 }
 
-size_t ParseResp(const Bytes& buf, size_t at, TReply& r)
+// The bytes used, 0 when the reply is not complete yet.
+size_t ParseResp(std::string_view in, size_t at, TReply& r)
 {
-    std::string line;
-    size_t n = ParseLine(buf, at, line);
-    if (!n || line.empty())
+    auto line = [&](size_t from, std::string_view& l) -> size_t {
+        size_t end = in.find("\r\n", from);
+        if (end == std::string_view::npos)
+            return 0;
+        l = in.substr(from, end - from);
+        return end + 2 - from;
+    };
+    std::string_view head;
+    size_t used = line(at, head);
+    if (!used || head.empty())
         return 0;
-    r.Kind = line[0];
+    r.Kind = head[0];
+    r.Count = 0;
     if (r.Kind == '+' || r.Kind == '-')
-        return n;
+        return used;
     if (r.Kind == ':') {
-        r.Integer = std::stoll(line.substr(1));
-        return n;
+        r.Integer = ParseInt(head.substr(1));
+        return used;
     }
     if (r.Kind != '*')
-        Fail("unexpected reply " + line);
-    long count = std::stol(line.substr(1));
-    size_t used = n;
-    for (long i = 0; i < count; ++i) {
-        std::string head;
-        size_t h = ParseLine(buf, at + used, head);
+        Fail("unexpected reply " + Bytes(head));
+    int64_t count = ParseInt(head.substr(1));
+    if (count < 0 || count > int64_t(r.Items.size()))
+        Fail("unexpected reply " + Bytes(head));
+    for (int64_t i = 0; i < count; ++i) {
+        std::string_view item;
+        size_t h = line(at + used, item);
         if (!h)
             return 0;
-        if (head[0] == ':') {
-            r.Items.push_back(head.substr(1));
+        if (item.empty())
+            Fail("empty RESP item");
+        if (item[0] == ':') {
+            r.Items[r.Count++] = item.substr(1);
             used += h;
             continue;
         }
-        long len = std::stol(head.substr(1));
-        if (buf.size() < at + used + h + len + 2)
+        int64_t len = ParseInt(item.substr(1));
+        if (len < 0 || len > int64_t(OursMaxPacket))
+            Fail("bad RESP length");
+        if (in.size() < at + used + h + size_t(len) + 2)
             return 0;
-        r.Items.push_back(buf.substr(at + used + h, static_cast<size_t>(len)));
-        used += h + len + 2;
+        r.Items[r.Count++] = in.substr(at + used + h, size_t(len));
+        used += h + size_t(len) + 2;
     }
     return used;
 }
@@ -144,7 +191,7 @@ int Connect(int port)
     return fd;
 }
 
-void SendAll(int fd, const Bytes& data)
+void SendAll(int fd, std::string_view data)
 {
     size_t done = 0;
     while (done < data.size()) {
@@ -161,43 +208,93 @@ void SendAll(int fd, const Bytes& data)
     }
 }
 
-Bytes ReadExactly(int fd, size_t n, int timeoutMs = 5000)
+// Reads into buf until done(buf) says the awaited answer is there (set-up only, 5 s at most).
+void ReadUntil(int fd, Bytes& buf, const std::function<bool(Bytes&)>& done, const char* what)
 {
-    Bytes out;
-    int64_t end = NowNs() + int64_t(timeoutMs) * 1000000;
-    char buf[4096];
-    while (out.size() < n) {
+    int64_t end = NowNs() + 5000000000LL;
+    char tmp[4096];
+    while (!done(buf)) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 100) > 0) {
-            ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+            ssize_t r = ::recv(fd, tmp, sizeof tmp, 0);
             if (r <= 0)
-                Fail("connection closed during set-up");
-            out.append(buf, static_cast<size_t>(r));
+                Fail(std::string("connection closed while waiting for ") + what);
+            buf.append(tmp, static_cast<size_t>(r));
         }
         if (NowNs() > end)
-            Fail("timeout during set-up");
+            Fail(std::string("timeout waiting for ") + what);
     }
-    return out;
 }
 
-// One RESP reply read whole (set-up only).
-TReply ReadResp(int fd, Bytes& buf)
+Bytes ReadExactly(int fd, size_t n)
 {
-    char tmp[4096];
-    for (;;) {
+    Bytes buf;
+    ReadUntil(fd, buf, [n](Bytes& b) { return b.size() >= n; }, "the server's greeting");
+    return buf;
+}
+
+// One RESP reply read whole: its kind and first item (set-up only).
+std::pair<char, Bytes> ReadResp(int fd)
+{
+    Bytes buf;
+    std::pair<char, Bytes> got;
+    ReadUntil(fd, buf, [&](Bytes& b) {
         TReply r;
-        if (size_t n = ParseResp(buf, 0, r)) {
-            buf.erase(0, n);
-            return r;
+        if (!ParseResp(b, 0, r))
+            return false;
+        got = {r.Kind, r.Count ? Bytes(r.Items[0]) : Bytes()};
+        return true;
+    }, "Redis");
+    return got;
+}
+
+// One MQTT packet of type `type` read whole (set-up only).
+void ReadMqtt(int fd, uint8_t type, const char* what)
+{
+    Bytes buf;
+    ReadUntil(fd, buf, [&](Bytes& b) {
+        size_t at = 0;
+        TMqttPacket p;
+        TTake took = MqttNext(b, at, p);
+        if (took == TTake::Bad)
+            Fail(std::string("bad MQTT packet instead of ") + what);
+        if (took == TTake::NeedMore)
+            return false;
+        if (p.Type != type)
+            Fail(std::string("MQTT packet ") + std::to_string(p.Type) + " instead of " + what);
+        // CONNACK and SUBACK end in the return code: 0 accepted, 0 granted QoS 0.
+        if (p.Body.empty() || p.Body.back() != 0)
+            Fail(std::string("MQTT broker refused: ") + what);
+        b.erase(0, at);
+        return true;
+    }, what);
+    if (!buf.empty())
+        Fail(std::string("more than ") + what + " from the MQTT broker");
+}
+
+// NATS operations until one of `kind` (set-up only); the server's PINGs are answered.
+void ReadNats(int fd, TNatsOp::TKind kind, const char* what)
+{
+    Bytes buf;
+    ReadUntil(fd, buf, [&](Bytes& b) {
+        for (;;) {
+            size_t at = 0;
+            TNatsOp op;
+            TTake took = NatsNext(b, at, op);
+            if (took == TTake::Bad)
+                Fail(std::string("bad NATS line waiting for ") + what);
+            if (took == TTake::NeedMore)
+                return false;
+            if (op.Kind == TNatsOp::TKind::Err)
+                Fail("NATS server: " + Bytes(op.Line));
+            if (op.Kind == TNatsOp::TKind::Ping)
+                SendAll(fd, "PONG\r\n");
+            bool found = op.Kind == kind;
+            b.erase(0, at);
+            if (found)
+                return true;
         }
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) <= 0)
-            Fail("timeout waiting for Redis");
-        ssize_t got = ::recv(fd, tmp, sizeof tmp, 0);
-        if (got <= 0)
-            Fail("Redis closed");
-        buf.append(tmp, static_cast<size_t>(got));
-    }
+    }, what);
 }
 
 // --- process figures -----------------------------------------------------------------------
@@ -207,6 +304,8 @@ int64_t CpuTicks(int pid)
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string all((std::istreambuf_iterator<char>(in)), {});
     size_t close = all.rfind(')');
+    if (close == std::string::npos)
+        Fail("no /proc/" + std::to_string(pid) + "/stat: the server has gone");
     std::istringstream rest(all.substr(close + 2));
     std::string field;
     int64_t utime = 0, stime = 0;
@@ -219,12 +318,11 @@ int64_t CpuTicks(int pid)
     return utime + stime;
 }
 
-int64_t SelfCpuTicks()
+int64_t SelfCpuUs()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    int64_t us = (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000LL + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
-    return us * sysconf(_SC_CLK_TCK) / 1000000;
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000LL + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
 }
 
 int64_t RssKb(int pid)
@@ -236,44 +334,58 @@ int64_t RssKb(int pid)
     return 0;
 }
 
+// The server's CPU time (all its threads, from /proc) and the generator's own, over a workload.
+struct TCpuUse {
+    double ServerShare = 0, GenShare = 0;  // percent of one core over the wall time
+    double ServerUs = 0, GenUs = 0;        // CPU time used
+};
+
 struct TCpu {
     int Pid;
     int64_t Start, SelfStart, Wall;
-    explicit TCpu(int pid) : Pid(pid), Start(CpuTicks(pid)), SelfStart(SelfCpuTicks()), Wall(NowNs()) {}
-    std::pair<double, double> Shares() const
+    explicit TCpu(int pid) : Pid(pid), Start(CpuTicks(pid)), SelfStart(SelfCpuUs()), Wall(NowNs()) {}
+    TCpuUse Used() const
     {
         double seconds = double(NowNs() - Wall) / 1e9;
-        double tck = double(sysconf(_SC_CLK_TCK));
-        return {100.0 * double(CpuTicks(Pid) - Start) / tck / seconds,
-                100.0 * double(SelfCpuTicks() - SelfStart) / tck / seconds};
+        TCpuUse u;
+        u.ServerUs = double(CpuTicks(Pid) - Start) * 1e6 / double(sysconf(_SC_CLK_TCK));
+        u.GenUs = double(SelfCpuUs() - SelfStart);
+        u.ServerShare = u.ServerUs / 1e4 / seconds;
+        u.GenShare = u.GenUs / 1e4 / seconds;
+        return u;
     }
 };
 
-double Percentile(std::vector<double> v, double p)
+// Reorders v (a full sort of millions of latencies took longer than the rest of the count).
+double Percentile(std::vector<double>& v, double p)
 {
     if (v.empty())
         return 0;
-    std::sort(v.begin(), v.end());
-    size_t i = static_cast<size_t>(p * double(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
+    size_t i = std::min(static_cast<size_t>(p * double(v.size() - 1) + 0.5), v.size() - 1);
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(i), v.end());
+    return v[i];
 }
 
 // --- the servers ---------------------------------------------------------------------------
 
-enum class TKind { Ours, Redis };
+enum class TKind { Ours, Redis, Mqtt, Nats };
+constexpr int KindCount = 4;
+constexpr const char* KindNames[KindCount] = {"ours", "redis", "mosquitto", "nats"};
 
 struct TTarget {
     TKind Kind;
-    int Port;
-    int Pid;
-    const char* Name() const { return Kind == TKind::Ours ? "ours" : "redis"; }
+    int Port = 0;
+    int Pid = 0;
+    const char* Name() const { return KindNames[int(Kind)]; }
 };
 
-// A logged-in messenger client, or a Redis client (subscribed to channel when given).
-int Client(const TTarget& t, uint32_t user, const std::string& channel = "")
+// A logged-in messenger client, or a client of another server, subscribed to `topic` when given.
+int Client(const TTarget& t, uint32_t user, const std::string& topic = "")
 {
+    static unsigned clientNumber = 0;
     int fd = Connect(t.Port);
-    if (t.Kind == TKind::Ours) {
+    switch (t.Kind) {
+    case TKind::Ours: {
         Bytes welcome = ReadExactly(fd, 12);
         if (Get32(welcome, 0) != 1 || Get32(welcome, 4) != 4)
             Fail("bad greeting");
@@ -281,17 +393,35 @@ int Client(const TTarget& t, uint32_t user, const std::string& channel = "")
         Bytes ok = ReadExactly(fd, 8);
         if (Get32(ok, 0) != 3 || Get32(ok, 4) != 0)
             Fail("bad login answer");
-    } else if (!channel.empty()) {
-        Bytes buf;
-        SendAll(fd, Resp({"SUBSCRIBE", channel}));
-        TReply r = ReadResp(fd, buf);
-        if (r.Items.size() != 3 || r.Items[0] != "subscribe")
-            Fail("bad subscribe answer");
+        break;
+    }
+    case TKind::Redis:
+        if (!topic.empty()) {
+            SendAll(fd, Resp({"SUBSCRIBE", topic}));
+            if (ReadResp(fd) != std::pair<char, Bytes>('*', "subscribe"))
+                Fail("bad subscribe answer");
+        }
+        break;
+    case TKind::Mqtt:
+        // Client identifiers are unique: the broker drops an older session of the same one.
+        SendAll(fd, MqttConnectPacket("lg" + std::to_string(getpid()) + "-" + std::to_string(++clientNumber)));
+        ReadMqtt(fd, MqttConnAck, "CONNACK");
+        if (!topic.empty()) {
+            SendAll(fd, MqttSubscribePacket(1, topic));
+            ReadMqtt(fd, MqttSubAck, "SUBACK");
+        }
+        break;
+    case TKind::Nats:
+        ReadNats(fd, TNatsOp::TKind::Info, "INFO");
+        // PING after SUB: its PONG says the subscription is in place.
+        SendAll(fd, NatsConnectLine() + (topic.empty() ? "" : NatsSubLine(topic, 1)) + "PING\r\n");
+        ReadNats(fd, TNatsOp::TKind::Pong, "PONG");
+        break;
     }
     return fd;
 }
 
-// Logged-in users who only stay connected (Redis: subscribers of channels nobody publishes to).
+// Logged-in users who only stay connected (the others: subscribers of topics nobody publishes to).
 std::vector<int> IdleUsers(const TTarget& t, int count)
 {
     std::vector<int> fds;
@@ -313,20 +443,25 @@ void NonBlocking(int fd)
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-// Incoming messages, whatever the protocol: a messenger packet or a RESP reply.
+// One incoming message, whatever the protocol. Views point into the connection's input.
 struct TIncoming {
-    uint32_t Type = 0;  // messenger packet type; for Redis 'M' message, 'I' integer
-    Bytes Payload;      // messenger payload, or the Redis message's data
+    uint32_t Type = 0;  // our packet type; for the others 'M' a message, 'I' Redis's integer,
+                        // 'P' a NATS PING (to answer), 0 anything else (ignored)
+    std::string_view Payload, Topic;
     int64_t Integer = 0;
 };
 
 // Cuts what has arrived on a connection into messages; false when one is incomplete.
-bool NextIncoming(TKind kind, Bytes& in, size_t& at, TIncoming& msg)
+bool NextIncoming(TKind kind, std::string_view in, size_t& at, TIncoming& msg)
 {
-    if (kind == TKind::Ours) {
+    msg.Topic = {};
+    switch (kind) {
+    case TKind::Ours: {
         if (in.size() - at < 8)
             return false;
         uint32_t len = Get32(in, at + 4);
+        if (len > OursMaxPacket)
+            Fail("oversized packet from our server");
         if (in.size() - at < 8 + len)
             return false;
         msg.Type = Get32(in, at);
@@ -334,21 +469,52 @@ bool NextIncoming(TKind kind, Bytes& in, size_t& at, TIncoming& msg)
         at += 8 + len;
         return true;
     }
-    TReply r;
-    size_t n = ParseResp(in, at, r);
-    if (!n)
-        return false;
-    at += n;
-    if (r.Kind == ':') {
-        msg.Type = 'I';
-        msg.Integer = r.Integer;
-    } else if (r.Kind == '*' && r.Items.size() == 3 && r.Items[0] == "message") {
-        msg.Type = 'M';
-        msg.Payload = r.Items[2];
-    } else {
-        Fail("unexpected Redis reply");
+    case TKind::Redis: {
+        TReply r;
+        size_t n = ParseResp(in, at, r);
+        if (!n)
+            return false;
+        at += n;
+        if (r.Kind == ':') {
+            msg.Type = 'I';
+            msg.Integer = r.Integer;
+        } else if (r.Kind == '*' && r.Count == 3 && r.Items[0] == "message") {
+            msg.Type = 'M';
+            msg.Topic = r.Items[1];
+            msg.Payload = r.Items[2];
+        } else {
+            Fail("unexpected Redis reply");
+        }
+        return true;
     }
-    return true;
+    case TKind::Mqtt: {
+        TMqttPacket p;
+        TTake took = MqttNext(in, at, p);
+        if (took == TTake::Bad)
+            Fail("bad MQTT packet");
+        if (took == TTake::NeedMore)
+            return false;
+        msg.Type = p.Type == MqttPublish ? 'M' : 0;
+        msg.Topic = p.Topic;
+        msg.Payload = p.Payload;
+        return true;
+    }
+    case TKind::Nats: {
+        TNatsOp op;
+        TTake took = NatsNext(in, at, op);
+        if (took == TTake::Bad)
+            Fail("bad NATS line");
+        if (took == TTake::NeedMore)
+            return false;
+        if (op.Kind == TNatsOp::TKind::Err)
+            Fail("NATS server: " + Bytes(op.Line));
+        msg.Type = op.Kind == TNatsOp::TKind::Msg ? 'M' : op.Kind == TNatsOp::TKind::Ping ? 'P' : 0;
+        msg.Topic = op.Subject;
+        msg.Payload = op.Payload;
+        return true;
+    }
+    }
+    return false;
 }
 
 struct TConn {
@@ -361,18 +527,20 @@ struct TConn {
 
 void Flush(TConn& c)
 {
-    while (!c.Out.empty()) {
-        ssize_t n = ::send(c.Fd, c.Out.data(), c.Out.size(), MSG_NOSIGNAL);
+    size_t done = 0;
+    while (done < c.Out.size()) {
+        ssize_t n = ::send(c.Fd, c.Out.data() + done, c.Out.size() - done, MSG_NOSIGNAL);
         if (n <= 0)
-            return;
-        c.Out.erase(0, static_cast<size_t>(n));
+            break;
+        done += static_cast<size_t>(n);
     }
+    c.Out.erase(0, done);
 }
 
 // Reads what is there; false when the peer closed.
 bool Pull(TConn& c)
 {
-    char buf[65536];
+    static char buf[256 * 1024];
     for (;;) {
         ssize_t n = ::recv(c.Fd, buf, sizeof buf, 0);
         if (n > 0) {
@@ -385,28 +553,73 @@ bool Pull(TConn& c)
     }
 }
 
-// A message of `size` bytes, no NUL: send time, sequence number and pair, then padding.
-Bytes Text(int64_t sentNs, uint32_t seq, uint32_t pair, size_t size)
+// A publication of `text` to `topic` (the pair's channel, subject or recipient number).
+void AppendPublish(TKind kind, Bytes& out, const std::string& topic, uint32_t recipient, uint32_t seq,
+                   int64_t sentNs, uint32_t pair, size_t size)
 {
-    char head[64];
-    int n = snprintf(head, sizeof head, "%016llx%08x%04x", static_cast<unsigned long long>(sentNs), seq, pair);
-    Bytes t(head, static_cast<size_t>(n));
-    t.resize(std::max(size, t.size()), 'x');
-    return t;
+    switch (kind) {
+    case TKind::Ours:
+        AppendU32(out, 11);
+        AppendU32(out, static_cast<uint32_t>(12 + size + 1));
+        AppendU32(out, recipient);
+        AppendU32(out, seq);
+        AppendU32(out, 0);
+        AppendText(out, sentNs, seq, pair, size);
+        out.push_back('\0');
+        return;
+    case TKind::Redis: {
+        out += "*3\r\n$7\r\nPUBLISH\r\n$";
+        out += std::to_string(topic.size());
+        out += "\r\n";
+        out += topic;
+        out += "\r\n$";
+        out += std::to_string(size);
+        out += "\r\n";
+        AppendText(out, sentNs, seq, pair, size);
+        out += "\r\n";
+        return;
+    }
+    case TKind::Mqtt:
+        out.push_back(static_cast<char>(MqttPublish << 4));
+        MqttAppendLength(out, 2 + topic.size() + size);
+        MqttAppendString(out, topic);
+        AppendText(out, sentNs, seq, pair, size);
+        return;
+    case TKind::Nats:
+        out += "PUB ";
+        out += topic;
+        out += ' ';
+        out += std::to_string(size);
+        out += "\r\n";
+        AppendText(out, sentNs, seq, pair, size);
+        out += "\r\n";
+        return;
+    }
 }
 
+// The generator's CPU share at or over which its run is marked as bound by the generator: the
+// server could have gone faster than the generator drove it.
+constexpr double GeneratorBound = 85;
+
 struct TRelayResult {
-    double PerSecond = 0, P50 = 0, P99 = 0, ServerCpu = 0, GenCpu = 0;
+    double PerSecond = 0, P50 = 0, P99 = 0;
+    TCpuUse Cpu;
+    long Delivered = 0;  // all of them, those of the final drain included: the CPU figures' count
     long Errors = 0;
 };
 
+// `pairs` senders, each keeping `window` texts of `size` bytes in flight to a receiver of its
+// own for `seconds`. In flight = not yet acknowledged by the server (ours, Redis); MQTT at QoS 0
+// and NATS acknowledge nothing, so there it is: not yet received.
 TRelayResult Relay(const TTarget& t, int pairs, int window, size_t size, double seconds)
 {
     std::vector<TConn> conns(2 * static_cast<size_t>(pairs));
+    std::vector<std::string> topics;
     for (int i = 0; i < pairs; ++i) {
         TConn& r = conns[2 * i];
         TConn& s = conns[2 * i + 1];
-        r.Fd = Client(t, 20000 + i, "ch" + std::to_string(i));
+        topics.push_back("ch" + std::to_string(i));
+        r.Fd = Client(t, 20000 + i, topics.back());
         s.Fd = Client(t, 10000 + i);
         r.Index = s.Index = i;
         s.Sender = true;
@@ -419,18 +632,19 @@ TRelayResult Relay(const TTarget& t, int pairs, int window, size_t size, double 
         ev.data.u64 = k;
         epoll_ctl(ep, EPOLL_CTL_ADD, conns[k].Fd, &ev);
     }
-    std::vector<uint32_t> nextSeq(pairs, 0), expected(pairs, 0), acked(pairs, 0);
+    const bool acknowledged = t.Kind == TKind::Ours || t.Kind == TKind::Redis;
+    std::vector<uint32_t> nextSeq(pairs, 0), acked(pairs, 0);
+    std::vector<TSequenceCheck> checks;
+    for (int i = 0; i < pairs; ++i)
+        checks.emplace_back(uint32_t(i), size);
     std::vector<int> inflight(pairs, 0);
     std::vector<double> latencies;
     latencies.reserve(4000000);
-    long errors = 0, delivered = 0;
+    long errors = 0, delivered = 0, deliveredAll = 0;
     auto send = [&](int i) {
-        TConn& s = conns[2 * i + 1];
-        Bytes text = Text(NowNs(), nextSeq[i]++, static_cast<uint32_t>(i), size);
-        if (t.Kind == TKind::Ours)
-            s.Out += Frame(11, U32(20000 + i) + U32(nextSeq[i] - 1) + U32(0) + text + Bytes(1, '\0'));
-        else
-            s.Out += Resp({"PUBLISH", "ch" + std::to_string(i), text});
+        AppendPublish(t.Kind, conns[2 * i + 1].Out, topics[i], uint32_t(20000 + i), nextSeq[i], NowNs(),
+                      uint32_t(i), size);
+        ++nextSeq[i];
         ++inflight[i];
     };
     TCpu cpu(t.Pid);
@@ -452,26 +666,31 @@ TRelayResult Relay(const TTarget& t, int pairs, int window, size_t size, double 
         if (!sending) {
             bool done = true;
             for (int i = 0; i < pairs; ++i)
-                done &= inflight[i] == 0 && expected[i] == nextSeq[i];
+                done &= inflight[i] == 0 && checks[i].Expected() == nextSeq[i];
             if (done || now > drainUntil)
                 break;
         }
         int n = epoll_wait(ep, events, 512, 1);
+        int64_t arrived = NowNs();  // one clock read per wake-up: what it read came together
         for (int e = 0; e < n; ++e) {
             TConn& c = conns[events[e].data.u64];
             if (!Pull(c))
                 Fail("server closed a connection");
             size_t at = 0;
             TIncoming m;
+            int i = c.Index;
             while (NextIncoming(t.Kind, c.In, at, m)) {
-                int i = c.Index;
+                if (m.Type == 'P' && t.Kind == TKind::Nats) {
+                    c.Out += "PONG\r\n";
+                    continue;
+                }
                 if (c.Sender) {
                     bool ack = t.Kind == TKind::Ours ? m.Type == 5 : m.Type == 'I';
-                    if (!ack)
+                    if (!acknowledged || !ack)
                         continue;  // ours: nothing else is expected; counted below if wrong
                     if (t.Kind == TKind::Ours &&
-                        (Get32(m.Payload, 0) != 2 || Get32(m.Payload, 4) != uint32_t(10000 + i) ||
-                         Get32(m.Payload, 8) != acked[i]))
+                        (m.Payload.size() < 12 || Get32(m.Payload, 0) != 2 ||
+                         Get32(m.Payload, 4) != uint32_t(10000 + i) || Get32(m.Payload, 8) != acked[i]))
                         ++errors;
                     if (t.Kind == TKind::Redis && m.Integer != 1)
                         ++errors;
@@ -479,49 +698,54 @@ TRelayResult Relay(const TTarget& t, int pairs, int window, size_t size, double 
                     --inflight[i];
                     if (sending)
                         send(i);
-                } else {
-                    Bytes text;
-                    if (t.Kind == TKind::Ours) {
-                        if (m.Type != 10 || m.Payload.size() < 17 || Get32(m.Payload, 0) != uint32_t(10000 + i)) {
-                            ++errors;
-                            continue;
-                        }
-                        text = m.Payload.substr(16, m.Payload.size() - 17);
-                    } else {
-                        text = m.Payload;
-                    }
-                    unsigned long long sent = 0;
-                    unsigned seq = 0, pair = 0;
-                    if (text.size() != size || sscanf(text.c_str(), "%16llx%8x%4x", &sent, &seq, &pair) != 3 ||
-                        seq != expected[i] || pair != unsigned(i)) {
-                        ++errors;  // lost, duplicated, reordered or damaged
-                        expected[i] = seq + 1;
+                    continue;
+                }
+                std::string_view text;
+                if (t.Kind == TKind::Ours) {
+                    if (m.Type != 10 || m.Payload.size() < 17 || Get32(m.Payload, 0) != uint32_t(10000 + i)) {
+                        ++errors;
                         continue;
                     }
-                    ++expected[i];
-                    int64_t arrived = NowNs();
-                    if (arrived <= stopAt) {
-                        ++delivered;
-                        latencies.push_back(double(arrived - int64_t(sent)) / 1000.0);
-                    }
+                    text = m.Payload.substr(16, m.Payload.size() - 17);
+                } else {
+                    if (m.Type != 'M')
+                        continue;
+                    if (m.Topic != topics[i])
+                        ++errors;  // misrouted
+                    text = m.Payload;
+                }
+                if (!acknowledged) {
+                    --inflight[i];
+                    if (sending)
+                        send(i);
+                }
+                TText got;
+                if (checks[i].Accept(text, got) != TSequenceCheck::TVerdict::Ok) {
+                    ++errors;  // lost, duplicated, reordered, misrouted or damaged
+                    continue;
+                }
+                ++deliveredAll;
+                if (arrived <= stopAt) {
+                    ++delivered;
+                    latencies.push_back(double(arrived - got.SentNs) / 1000.0);
                 }
             }
             c.In.erase(0, at);
+            if (!c.Out.empty() && !c.Sender)
+                Flush(c);
         }
         for (int i = 0; i < pairs; ++i)
             if (!conns[2 * i + 1].Out.empty())
                 Flush(conns[2 * i + 1]);
     }
     TRelayResult res;
-    auto [server, gen] = cpu.Shares();
-    res.ServerCpu = server;
-    res.GenCpu = gen;
+    res.Cpu = cpu.Used();
     res.PerSecond = double(delivered) / seconds;
+    res.Delivered = deliveredAll;
     res.P50 = Percentile(latencies, 0.50);
     res.P99 = Percentile(latencies, 0.99);
     for (int i = 0; i < pairs; ++i)
-        if (expected[i] != nextSeq[i])
-            errors += nextSeq[i] - expected[i];
+        errors += checks[i].Missing(nextSeq[i]);
     res.Errors = errors;
     for (auto& c : conns)
         ::close(c.Fd);
@@ -530,10 +754,14 @@ TRelayResult Relay(const TTarget& t, int pairs, int window, size_t size, double 
 }
 
 struct TFanResult {
-    double Median = 0, P99 = 0, ServerCpu = 0, GenCpu = 0;
+    double Median = 0, P99 = 0;
+    TCpuUse Cpu;
+    long Delivered = 0;
     long Errors = 0;
 };
 
+// `receivers` subscribers of one topic (ours: logged-in users); one client publishes `rounds`
+// short texts one after the other (ours: status changes), each once all have the one before.
 TFanResult FanOut(const TTarget& t, int receivers, int rounds)
 {
     std::vector<TConn> conns(static_cast<size_t>(receivers));
@@ -552,17 +780,19 @@ TFanResult FanOut(const TTarget& t, int receivers, int rounds)
         epoll_ctl(ep, EPOLL_CTL_ADD, conns[i].Fd, &ev);
     }
     std::vector<double> times;
-    long errors = 0;
+    long errors = 0, delivered = 0;
     TCpu cpu(t.Pid);
     epoll_event events[1024];
     for (int r = 0; r < rounds; ++r) {
         char desc[16];
         snprintf(desc, sizeof desc, "r%04d", r);
         int64_t t0 = NowNs();
-        if (t.Kind == TKind::Ours)
-            sender.Out = Frame(2, U32(2) + desc);
-        else
-            sender.Out = Resp({"PUBLISH", "fan", desc});
+        switch (t.Kind) {
+        case TKind::Ours: sender.Out = Frame(2, U32(2) + desc); break;
+        case TKind::Redis: sender.Out = Resp({"PUBLISH", "fan", desc}); break;
+        case TKind::Mqtt: MqttAppendPublish(sender.Out, "fan", desc); break;
+        case TKind::Nats: NatsAppendPub(sender.Out, "fan", desc); break;
+        }
         Flush(sender);
         int got = 0;
         int64_t deadline = t0 + 5000000000LL;
@@ -570,33 +800,50 @@ TFanResult FanOut(const TTarget& t, int receivers, int rounds)
             int n = epoll_wait(ep, events, 1024, 5);
             for (int e = 0; e < n; ++e) {
                 TConn& c = conns[events[e].data.u64];
-                Pull(c);
+                if (!Pull(c))
+                    Fail("server closed a connection");
                 size_t at = 0;
                 TIncoming m;
                 while (NextIncoming(t.Kind, c.In, at, m)) {
-                    Bytes d = t.Kind == TKind::Ours ? (m.Type == 15 && m.Payload.size() >= 14 && Get32(m.Payload, 0) == 1
-                                                           ? m.Payload.substr(14)
-                                                           : Bytes("?"))
-                                                    : m.Payload;
+                    std::string_view d = "?";
+                    if (t.Kind == TKind::Ours) {
+                        if (m.Type == 15 && m.Payload.size() >= 14 && Get32(m.Payload, 0) == 1)
+                            d = m.Payload.substr(14);
+                    } else if (m.Type == 'P') {
+                        c.Out += "PONG\r\n";
+                        continue;
+                    } else if (m.Type == 'M' && m.Topic == "fan") {
+                        d = m.Payload;
+                    } else if (m.Type != 'M') {
+                        continue;
+                    }
                     if (d == desc)
                         ++got;
                     else
-                        ++errors;
+                        ++errors;  // another round's, duplicated, or misrouted
                 }
                 c.In.erase(0, at);
+                Flush(c);
             }
         }
         times.push_back(double(NowNs() - t0) / 1000.0);
+        delivered += got;
         errors += receivers - got;
-        Pull(sender);  // Redis answers the publisher with the count
-        sender.In.clear();
+        // What the publisher gets: Redis's count of receivers, NATS's PINGs; nothing from ours.
+        if (!Pull(sender))
+            Fail("server closed the publisher");
+        size_t at = 0;
+        TIncoming m;
+        while (NextIncoming(t.Kind, sender.In, at, m))
+            if (t.Kind == TKind::Nats && m.Type == 'P')
+                sender.Out += "PONG\r\n";
+        sender.In.erase(0, at);
     }
     TFanResult res;
-    auto [server, gen] = cpu.Shares();
-    res.ServerCpu = server;
-    res.GenCpu = gen;
+    res.Cpu = cpu.Used();
     res.Median = Percentile(times, 0.5);
     res.P99 = Percentile(times, 0.99);
+    res.Delivered = delivered;
     res.Errors = errors;
     for (auto& c : conns)
         ::close(c.Fd);
@@ -606,40 +853,48 @@ TFanResult FanOut(const TTarget& t, int receivers, int rounds)
 }
 
 struct TConnResult {
-    double BytesPerConn = 0, NewClientUs = 0;
+    double BytesPerConn = 0, NewClientUs = 0, ServerCpuUsPerConn = 0;
     long Errors = 0;
 };
 
+// `count` idle clients, each logged in (ours) or subscribed to a topic of its own (the others).
 TConnResult Connections(const TTarget& t, int count)
 {
     usleep(200000);
     int64_t before = RssKb(t.Pid);
+    TCpu cpu(t.Pid);
     std::vector<int> fds;
     fds.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        int fd = Client(t, 40000 + static_cast<uint32_t>(i));
-        if (t.Kind == TKind::Redis) {
-            Bytes buf;
-            SendAll(fd, Resp({"PING"}));
-            if (ReadResp(fd, buf).Kind != '+')
-                Fail("no PONG");
-        }
-        fds.push_back(fd);
-    }
+    for (int i = 0; i < count; ++i)
+        fds.push_back(Client(t, 40000 + static_cast<uint32_t>(i), "conn" + std::to_string(i)));
     usleep(500000);
-    int64_t after = RssKb(t.Pid);
     TConnResult res;
+    res.ServerCpuUsPerConn = cpu.Used().ServerUs / count;
+    int64_t after = RssKb(t.Pid);
     res.BytesPerConn = double(after - before) * 1024.0 / count;
+    // A new client's first answer while they are held: our greeting, Redis's PONG, the MQTT
+    // broker's CONNACK, the NATS server's INFO.
     int64_t t0 = NowNs();
     int fd = Connect(t.Port);
-    if (t.Kind == TKind::Ours) {
-        if (Get32(ReadExactly(fd, 12), 0) != 1)
-            ++res.Errors;
-    } else {
-        Bytes buf;
-        SendAll(fd, Resp({"PING"}));
-        if (ReadResp(fd, buf).Kind != '+')
-            ++res.Errors;
+    try {
+        switch (t.Kind) {
+        case TKind::Ours:
+            if (Get32(ReadExactly(fd, 12), 0) != 1)
+                ++res.Errors;
+            break;
+        case TKind::Redis:
+            SendAll(fd, Resp({"PING"}));
+            if (ReadResp(fd).first != '+')
+                ++res.Errors;
+            break;
+        case TKind::Mqtt:
+            SendAll(fd, MqttConnectPacket("lg-new-" + std::to_string(getpid())));
+            ReadMqtt(fd, MqttConnAck, "CONNACK");
+            break;
+        case TKind::Nats: ReadNats(fd, TNatsOp::TKind::Info, "INFO"); break;
+        }
+    } catch (const std::exception&) {
+        ++res.Errors;
     }
     res.NewClientUs = double(NowNs() - t0) / 1000.0;
     ::close(fd);
@@ -661,7 +916,7 @@ TChurnResult Churn(const TTarget& t, int online, double seconds)
 {
     std::vector<int> idle = IdleUsers(t, online);
     usleep(200000);
-    int64_t cpuStart = CpuTicks(t.Pid);
+    TCpu cpu(t.Pid);
     int64_t start = NowNs(), end = start + static_cast<int64_t>(seconds * 1e9);
     long done = 0;
     while (NowNs() < end) {
@@ -670,7 +925,7 @@ TChurnResult Churn(const TTarget& t, int online, double seconds)
         ++done;
     }
     double wall = double(NowNs() - start) / 1e9;
-    double cpuUs = double(CpuTicks(t.Pid) - cpuStart) * 1e6 / double(sysconf(_SC_CLK_TCK));
+    double cpuUs = cpu.Used().ServerUs;
     CloseAll(idle);
     TChurnResult res;
     res.PerSecond = double(done) / wall;
@@ -682,27 +937,99 @@ TChurnResult Churn(const TTarget& t, int online, double seconds)
 
 struct TRow {
     std::string Workload, Metric;
-    bool LowerIsBetter;
-    std::vector<double> Ours, Redis;
+    std::array<std::vector<double>, KindCount> Values;
+    std::array<bool, KindCount> GeneratorBound{};  // a run of this cell had the generator at its limit
 };
+
+enum TRowId {
+    RelayRate, RelayP50, RelayP99, RelayCpu,
+    OnlineRate, OnlineP50, OnlineP99, OnlineCpu,
+    Relay1P50, Relay1Cpu,
+    FanMedian, FanP99, FanCpu,
+    ConnBytes, ConnNewClient, ConnCpu,
+    RowCount
+};
+
+double Mean(const std::vector<double>& v)
+{
+    double s = 0;
+    for (double x : v)
+        s += x;
+    return v.empty() ? 0.0 : s / double(v.size());
+}
+
+void PrintTable(const std::vector<TRow>& rows, const std::vector<TKind>& present)
+{
+    printf("%-12s %-20s", "workload", "metric");
+    for (TKind k : present)
+        printf(" %12s", KindNames[int(k)]);
+    for (TKind k : present)
+        if (k != TKind::Ours)
+            printf(" %14s", ("ours/" + std::string(KindNames[int(k)])).c_str());
+    printf("\n");
+    bool anyBound = false;
+    for (const TRow& row : rows) {
+        if (row.Values[0].empty())
+            continue;
+        printf("%-12s %-20s", row.Workload.c_str(), row.Metric.c_str());
+        for (TKind k : present) {
+            const auto& v = row.Values[int(k)];
+            char cell[32];
+            if (v.empty())
+                snprintf(cell, sizeof cell, "-");
+            else
+                snprintf(cell, sizeof cell, Mean(v) < 10 ? "%.2f%s" : "%.1f%s", Mean(v),
+                         row.GeneratorBound[int(k)] ? "*" : "");
+            anyBound |= row.GeneratorBound[int(k)];
+            printf(" %12s", cell);
+        }
+        double o = Mean(row.Values[0]);
+        for (TKind k : present) {
+            if (k == TKind::Ours)
+                continue;
+            double x = Mean(row.Values[int(k)]);
+            char cell[32];
+            if (row.Values[int(k)].empty() || x == 0)
+                snprintf(cell, sizeof cell, "-");
+            else
+                snprintf(cell, sizeof cell, "%.2fx", o / x);
+            printf(" %14s", cell);
+        }
+        printf("\n");
+    }
+    if (anyBound)
+        printf("* the generator used %.0f%% or more of its core in a run of this cell: the server may "
+               "do better than this figure; compare the CPU rows\n", GeneratorBound);
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    TTarget ours{TKind::Ours, 0, 0}, redis{TKind::Redis, 0, 0};
+    std::vector<TTarget> targets;  // ours first
     std::string only;
     double seconds = 5;
     int connections = 10000;
     int online = 10000;
+    auto usage = [] {
+        fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--mosquitto PORT PID] [--nats PORT PID]\n"
+                        "               [--only relay|relay-online|fan-out|connections|churn] [--seconds S]\n"
+                        "               [--connections N] [--online N]\n");
+        return 2;
+    };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--ours" && i + 2 < argc) {
-            ours.Port = atoi(argv[++i]);
-            ours.Pid = atoi(argv[++i]);
-        } else if (a == "--redis" && i + 2 < argc) {
-            redis.Port = atoi(argv[++i]);
-            redis.Pid = atoi(argv[++i]);
+        int kind = -1;
+        for (int k = 0; k < KindCount; ++k)
+            if (a == std::string("--") + KindNames[k])
+                kind = k;
+        if (kind >= 0 && i + 2 < argc) {
+            TTarget t{TKind(kind), atoi(argv[i + 1]), atoi(argv[i + 2])};
+            i += 2;
+            // Kept in the table's order, ours first, whatever the order of the options.
+            auto before = std::find_if(targets.begin(), targets.end(),
+                                       [&](const TTarget& o) { return o.Kind > t.Kind; });
+            targets.insert(before, t);
         } else if (a == "--only" && i + 1 < argc) {
             only = argv[++i];
         } else if (a == "--seconds" && i + 1 < argc) {
@@ -712,10 +1039,11 @@ int main(int argc, char** argv)
         } else if (a == "--online" && i + 1 < argc) {
             online = atoi(argv[++i]);
         } else {
-            fprintf(stderr, "usage: loadgen --ours PORT PID [--redis PORT PID] [--only relay|relay-online|fan-out|connections|churn] [--seconds S] [--connections N] [--online N]\n");
-            return 2;
+            return usage();
         }
     }
+    if (targets.empty() || targets[0].Kind != TKind::Ours)
+        return usage();
     rlimit lim{};
     getrlimit(RLIMIT_NOFILE, &lim);
     lim.rlim_cur = lim.rlim_max;
@@ -723,7 +1051,7 @@ int main(int argc, char** argv)
 
     if (only == "churn") {
         try {
-            TChurnResult c = Churn(ours, online, seconds);
+            TChurnResult c = Churn(targets[0], online, seconds);
             printf("churn with %d users online: %.0f connections/s, server CPU %.1f us per connection\n", online,
                    c.PerSecond, c.ServerCpuUsPerConn);
         } catch (const std::exception& e) {
@@ -733,115 +1061,124 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    std::vector<TRow> rows = {
-        {"relay", "messages/s", false, {}, {}},      {"relay", "latency p50 us", true, {}, {}},
-        {"relay", "latency p99 us", true, {}, {}},   {"relay1", "latency p50 us", true, {}, {}},
-        {"fan-out", "median us", true, {}, {}},      {"fan-out", "p99 us", true, {}, {}},
-        {"connections", "bytes/conn", true, {}, {}}, {"connections", "new client us", true, {}, {}},
-        {"relay-online", "messages/s", false, {}, {}}, {"relay-online", "latency p50 us", true, {}, {}},
-        {"relay-online", "latency p99 us", true, {}, {}},
+    std::vector<TRow> rows(RowCount);
+    auto name = [&](TRowId id, const char* workload, const char* metric) {
+        rows[id].Workload = workload;
+        rows[id].Metric = metric;
     };
+    name(RelayRate, "relay", "messages/s");
+    name(RelayP50, "relay", "latency p50 us");
+    name(RelayP99, "relay", "latency p99 us");
+    name(RelayCpu, "relay", "server CPU us/msg");
+    name(OnlineRate, "relay-online", "messages/s");
+    name(OnlineP50, "relay-online", "latency p50 us");
+    name(OnlineP99, "relay-online", "latency p99 us");
+    name(OnlineCpu, "relay-online", "server CPU us/msg");
+    name(Relay1P50, "relay1", "latency p50 us");
+    name(Relay1Cpu, "relay1", "server CPU us/msg");
+    name(FanMedian, "fan-out", "median us");
+    name(FanP99, "fan-out", "p99 us");
+    name(FanCpu, "fan-out", "server CPU us/msg");
+    name(ConnBytes, "connections", "bytes/conn");
+    name(ConnNewClient, "connections", "new client us");
+    name(ConnCpu, "connections", "server CPU us/conn");
+
     std::map<std::string, std::vector<std::string>> cpuNotes;
     long errors = 0;
     try {
-        std::vector<TTarget> order;
-        for (int run = 0; run < 2; ++run) {
-            order.push_back(ours);
-            if (redis.Port)
-                order.push_back(redis);
-        }
-        int oursRuns = 0, redisRuns = 0;
-        for (const TTarget& t : order) {
-            auto put = [&](size_t row, double v) {
-                (t.Kind == TKind::Ours ? rows[row].Ours : rows[row].Redis).push_back(v);
-            };
-            char note[160];
-            // Memory first, on a server that has not held (and freed) other clients yet: a
-            // later run would reuse what earlier workloads freed and show next to nothing.
-            bool first = (t.Kind == TKind::Ours ? oursRuns++ : redisRuns++) == 0;
-            if ((only.empty() && first) || only == "connections") {
-                TConnResult c = Connections(t, connections);
-                put(6, c.BytesPerConn);
-                put(7, c.NewClientUs);
-                errors += c.Errors;
+        std::array<int, KindCount> runs{};
+        for (int run = 0; run < 2; ++run)
+            for (const TTarget& t : targets) {
+                int k = int(t.Kind);
+                auto put = [&](TRowId row, double v) { rows[row].Values[k].push_back(v); };
+                // A workload's figures, its CPU shares and per-message costs; the rows it claims
+                // are marked when the generator was at its limit.
+                auto note = [&](const char* workload, const TCpuUse& u, long messages, long errs,
+                                std::initializer_list<TRowId> bound) {
+                    char line[200];
+                    snprintf(line, sizeof line,
+                             "%-9s server %3.0f%%, generator %3.0f%%; per message: server %.2f us, generator %.2f us; errors %ld",
+                             t.Name(), u.ServerShare, u.GenShare, messages ? u.ServerUs / double(messages) : 0.0,
+                             messages ? u.GenUs / double(messages) : 0.0, errs);
+                    cpuNotes[workload].push_back(line);
+                    if (u.GenShare >= GeneratorBound)
+                        for (TRowId r : bound)
+                            rows[r].GeneratorBound[k] = true;
+                    errors += errs;
+                };
+                // Memory first, on a server that has not held (and freed) other clients yet: a
+                // later run would reuse what earlier workloads freed and show next to nothing.
+                bool first = runs[k]++ == 0;
+                if ((only.empty() && first) || only == "connections") {
+                    TConnResult c = Connections(t, connections);
+                    put(ConnBytes, c.BytesPerConn);
+                    put(ConnNewClient, c.NewClientUs);
+                    put(ConnCpu, c.ServerCpuUsPerConn);
+                    errors += c.Errors;
+                }
+                if (only.empty() || only == "relay") {
+                    TRelayResult r = Relay(t, 50, 16, 64, seconds);
+                    put(RelayRate, r.PerSecond);
+                    put(RelayP50, r.P50);
+                    put(RelayP99, r.P99);
+                    put(RelayCpu, r.Delivered ? r.Cpu.ServerUs / double(r.Delivered) : 0);
+                    note("relay", r.Cpu, r.Delivered, r.Errors, {RelayRate, RelayP50, RelayP99});
+                }
+                if (only.empty() || only == "relay-online") {
+                    std::vector<int> idle = IdleUsers(t, online);
+                    usleep(200000);
+                    TRelayResult r = Relay(t, 50, 16, 64, seconds);
+                    CloseAll(idle);
+                    put(OnlineRate, r.PerSecond);
+                    put(OnlineP50, r.P50);
+                    put(OnlineP99, r.P99);
+                    put(OnlineCpu, r.Delivered ? r.Cpu.ServerUs / double(r.Delivered) : 0);
+                    note("relay-online", r.Cpu, r.Delivered, r.Errors, {OnlineRate, OnlineP50, OnlineP99});
+                    usleep(300000);
+                }
+                if (only.empty()) {
+                    TRelayResult one = Relay(t, 1, 1, 64, seconds / 2);
+                    put(Relay1P50, one.P50);
+                    put(Relay1Cpu, one.Delivered ? one.Cpu.ServerUs / double(one.Delivered) : 0);
+                    note("relay1", one.Cpu, one.Delivered, one.Errors, {Relay1P50});
+                }
+                if (only.empty() || only == "fan-out") {
+                    TFanResult f = FanOut(t, 1000, 50);
+                    put(FanMedian, f.Median);
+                    put(FanP99, f.P99);
+                    put(FanCpu, f.Delivered ? f.Cpu.ServerUs / double(f.Delivered) : 0);
+                    note("fan-out", f.Cpu, f.Delivered, f.Errors, {FanMedian, FanP99});
+                }
             }
-            if (only.empty() || only == "relay") {
-                TRelayResult r = Relay(t, 50, 16, 64, seconds);
-                put(0, r.PerSecond);
-                put(1, r.P50);
-                put(2, r.P99);
-                errors += r.Errors;
-                snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), r.ServerCpu, r.GenCpu, r.Errors);
-                cpuNotes["relay"].push_back(note);
-            }
-            if (only.empty() || only == "relay-online") {
-                std::vector<int> idle = IdleUsers(t, online);
-                usleep(200000);
-                TRelayResult r = Relay(t, 50, 16, 64, seconds);
-                CloseAll(idle);
-                put(8, r.PerSecond);
-                put(9, r.P50);
-                put(10, r.P99);
-                errors += r.Errors;
-                snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), r.ServerCpu, r.GenCpu, r.Errors);
-                cpuNotes["relay-online"].push_back(note);
-                usleep(300000);
-            }
-            if (only.empty()) {
-                TRelayResult one = Relay(t, 1, 1, 64, seconds / 2);
-                put(3, one.P50);
-                errors += one.Errors;
-                snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), one.ServerCpu, one.GenCpu, one.Errors);
-                cpuNotes["relay1"].push_back(note);
-            }
-            if (!only.empty() && only != "fan-out")
-                continue;
-            TFanResult f = FanOut(t, 1000, 50);
-            put(4, f.Median);
-            put(5, f.P99);
-            errors += f.Errors;
-            snprintf(note, sizeof note, "%s: server %.0f%%, generator %.0f%%, errors %ld", t.Name(), f.ServerCpu, f.GenCpu, f.Errors);
-            cpuNotes["fan-out"].push_back(note);
-        }
     } catch (const std::exception& e) {
         fprintf(stderr, "loadgen: %s\n", e.what());
         return 1;
     }
-    auto mean = [](const std::vector<double>& v) {
-        double s = 0;
-        for (double x : v)
-            s += x;
-        return v.empty() ? 0.0 : s / double(v.size());
-    };
-    printf("%-12s %-16s %12s %12s %12s   (the mean of two runs: ours, Redis, ours, Redis; connections: first run)\n", "workload", "metric",
-           "ours", "redis", "ours/redis");
-    for (size_t index : {0, 1, 2, 8, 9, 10, 3, 4, 5, 6, 7}) {
-        const TRow& row = rows[index];
-        if (row.Ours.empty())
-            continue;
-        double o = mean(row.Ours), r = mean(row.Redis);
-        if (row.Redis.empty())
-            printf("%-12s %-16s %12.1f %12s %12s\n", row.Workload.c_str(), row.Metric.c_str(), o, "-", "-");
-        else
-            printf("%-12s %-16s %12.1f %12.1f %11.2fx\n", row.Workload.c_str(), row.Metric.c_str(), o, r, r ? o / r : 0);
-    }
-    if (!rows[0].Ours.empty() && !rows[8].Ours.empty())
-        printf("\nrelay with %d other users online: %.2fx our plain relay (Redis: %.2fx its plain relay)\n", online,
-               mean(rows[8].Ours) / mean(rows[0].Ours),
-               rows[0].Redis.empty() ? 0.0 : mean(rows[8].Redis) / mean(rows[0].Redis));
-    if (!rows[6].Ours.empty()) {
-        printf("\nbytes/conn per run, ours:");
-        for (double v : rows[6].Ours)
-            printf(" %.1f", v);
-        printf("   redis:");
-        for (double v : rows[6].Redis)
-            printf(" %.1f", v);
+    std::vector<TKind> present;
+    for (const TTarget& t : targets)
+        present.push_back(t.Kind);
+    printf("the mean of two runs, servers in turn (connections: the first run)\n");
+    PrintTable(rows, present);
+    if (!rows[RelayRate].Values[0].empty() && !rows[OnlineRate].Values[0].empty()) {
+        printf("\nrelay with %d other users online, as a share of the plain relay:", online);
+        for (TKind k : present)
+            if (double plain = Mean(rows[RelayRate].Values[int(k)]))
+                printf(" %s %.2fx", KindNames[int(k)], Mean(rows[OnlineRate].Values[int(k)]) / plain);
         printf("\n");
     }
-    printf("\nCPU share per run (100%% = one core):\n");
+    if (!rows[ConnBytes].Values[0].empty()) {
+        printf("\nbytes/conn per run:");
+        for (TKind k : present) {
+            printf("  %s", KindNames[int(k)]);
+            for (double v : rows[ConnBytes].Values[int(k)])
+                printf(" %.1f", v);
+        }
+        printf("\n");
+    }
+    printf("\nCPU share per run (100%% = one core; server: all its threads, from /proc):\n");
     for (auto& [w, notes] : cpuNotes)
         for (auto& n : notes)
-            printf("  %-8s %s\n", w.c_str(), n.c_str());
-    printf("\nchecks: %ld errors (lost, duplicated, reordered or damaged messages)\n", errors);
+            printf("  %-12s %s\n", w.c_str(), n.c_str());
+    printf("\nchecks: %ld errors (lost, duplicated, reordered, misrouted or damaged messages)\n", errors);
     return errors == 0 ? 0 : 1;
 }

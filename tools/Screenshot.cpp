@@ -43,7 +43,7 @@ int main(int argc, char** argv)
     options.MessengerPort = 0;
     options.HttpPort = 0;
     TForm1 form(options);
-    form.VersionBaseAddress = "http://127.0.0.1:1/";
+    form.VersionCheck.Server.VersionBaseAddress = "http://127.0.0.1:1/";
     form.FormCreate();
     form.resize(760, 420);
     form.move(0, 0);

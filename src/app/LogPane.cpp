@@ -6,21 +6,10 @@
 #include <QTextCursor>
 #include <QTimer>
 
-#include "app/HeadlessLog.h"
-
 QString LogEntryText(ByteView entry)
 {
-    // Every byte shows as one character at least, so more bytes than that are never looked at.
-    constexpr auto most = static_cast<size_t>(TLogPane::MaxEntryChars);
-    bool cut = entry.size() > most;
-    QString text = QString::fromStdString(ShowLogEntry(entry.substr(0, most)));
+    QString text = QString::fromStdString(LogEntryShown(entry));
     text.replace(QChar('\n'), QChar(QChar::LineSeparator));  // one block per entry
-    if (text.size() > TLogPane::MaxEntryChars) {
-        text.truncate(TLogPane::MaxEntryChars);
-        cut = true;
-    }
-    if (cut)
-        text += QChar(0x2026);  // …
     return text;
 }
 
@@ -32,24 +21,15 @@ TLogPane::TLogPane(QPlainTextEdit* pane) : QObject(pane), FPane(pane), FTimer(ne
     connect(FTimer, &QTimer::timeout, this, [this] { Flush(); });
 }
 
-void TLogPane::SetColour(TLogColour colour)
+void TLogPane::PendingStarted()
 {
-    FColour = QColor(colour.R, colour.G, colour.B);
-}
-
-void TLogPane::Append(ByteView line)
-{
-    // What would scroll off before it is ever shown is not kept.
-    if (FPending.size() >= static_cast<size_t>(MaxEntries))
-        FPending.pop_front();
-    FPending.push_back({FColour, LogEntryText(line)});
     if (!FTimer->isActive())
         FTimer->start();
 }
 
 void TLogPane::Flush()
 {
-    if (FPending.empty())
+    if (!HasPending())
         return;
     QScrollBar* bar = FPane->verticalScrollBar();
     bool atBottom = bar->value() == bar->maximum();
@@ -57,15 +37,16 @@ void TLogPane::Flush()
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     QTextCharFormat format;
-    for (const TEntry& e : FPending) {
+    for (const TEntry& e : TakePending()) {
         if (!FEmpty)
             cursor.insertBlock();
         FEmpty = false;
-        format.setForeground(e.Colour);
-        cursor.insertText(e.Text, format);
+        format.setForeground(QColor(e.Colour.R, e.Colour.G, e.Colour.B));
+        QString text = QString::fromStdString(e.Text);
+        text.replace(QChar('\n'), QChar(QChar::LineSeparator));  // one block per entry
+        cursor.insertText(text, format);
     }
     cursor.endEditBlock();
-    FPending.clear();
     if (atBottom)
         bar->setValue(bar->maximum());
 }

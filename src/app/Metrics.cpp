@@ -15,6 +15,7 @@ const char* CauseName(TCloseCause cause)
     case ccListTooLong: return "list_too_long";
     case ccSendQueueOverLimit: return "send_queue_over_limit";
     case ccStalledReader: return "stalled_reader";
+    case ccSlowPacket: return "slow_packet";
     case ccLoginTimeout: return "login_timeout";
     case ccHttpTimeout: return "http_timeout";
     case ccError: return "error";
@@ -111,7 +112,8 @@ std::string ServiceLabel(const char* service)
 uint64_t DroppedClients(const TConnectionCounters& messenger)
 {
     uint64_t n = 0;
-    for (TCloseCause c : {ccPacketTooLong, ccListTooLong, ccSendQueueOverLimit, ccStalledReader, ccLoginTimeout})
+    for (TCloseCause c :
+         {ccPacketTooLong, ccListTooLong, ccSendQueueOverLimit, ccStalledReader, ccSlowPacket, ccLoginTimeout})
         n += messenger.Closed[c];
     return n;
 }
@@ -139,7 +141,7 @@ std::string MetricsText(const TMetricsInput& in)
     const std::initializer_list<TCloseCause> httpCauses = {ccClientClosed, ccHttpTimeout, ccError, ccServer};
     const TService services[] = {
         {"messenger", in.MessengerConnections,
-         {ccClientClosed, ccLogout, ccPacketTooLong, ccListTooLong, ccSendQueueOverLimit, ccStalledReader,
+         {ccClientClosed, ccLogout, ccPacketTooLong, ccListTooLong, ccSendQueueOverLimit, ccStalledReader, ccSlowPacket,
           ccLoginTimeout, ccError, ccServer}},
         {"bootstrap", in.BootstrapConnections, httpCauses},
         {"metrics", in.MetricsConnections, httpCauses},
@@ -209,6 +211,8 @@ std::string MetricsText(const TMetricsInput& in)
     e.Single("trelubki_reader_holds_total", "counter",
              "Times a messenger client was not read because all send queues together were at their bound.",
              m.ReaderHolds);
+    e.Single("trelubki_receive_room_waits_total", "counter",
+             "Times a messenger client's long packet waited for room shared by all connections.", m.RoomWaits);
 
     const TProcessStats& p = in.Process;
     if (p.ResidentBytes >= 0)

@@ -20,7 +20,6 @@
 
 #include "app/posix/StopSignals.h"
 #include "core/Random.h"
-#include "core/Znaki.h"
 
 QIcon ProgramIcon()
 {
@@ -28,23 +27,24 @@ QIcon ProgramIcon()
     return QIcon(":/trelubki-serwer.png");
 }
 
-TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options), FLoop(loop)
+TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FLoop(loop)
 {
-    setWindowTitle("Trelubki Serwer Zuli-Zuli");
+    using D = TServerWindowDesign;
+    setWindowTitle(D::Caption);
     setWindowIcon(ProgramIcon());
-    setGeometry(503, 80, 778, 657);
-    FileMenu->setTitle("&Serwer");
+    setGeometry(D::Left, D::Top, D::Width, D::Height);
+    FileMenu->setTitle(D::ServerMenuCaption);
 
     Splitter1 = new QSplitter(Qt::Vertical, this);
-    Splitter1->setHandleWidth(3);
+    Splitter1->setHandleWidth(D::SplitterHeight);
     Panel1 = new QWidget(Splitter1);
-    Panel1->setMinimumHeight(70);
-    Label1 = new QLabel("Nazwa serwera dla klientów", Panel1);
-    Label1->move(8, 8);
-    AdresSerwisuEd = new QLineEdit("localhost", Panel1);
-    AdresSerwisuEd->setGeometry(8, 24, 193, 21);
+    Panel1->setMinimumHeight(D::PanelMinHeight);
+    Label1 = new QLabel(D::AddressLabel, Panel1);
+    Label1->move(D::LabelLeft, D::LabelTop);
+    AdresSerwisuEd = new QLineEdit(D::EditInitialText, Panel1);
+    AdresSerwisuEd->setGeometry(D::EditLeft, D::EditTop, D::EditWidth, D::EditHeight);
     Problems = new QLabel(Panel1);
-    Problems->move(8, 48);
+    Problems->move(D::ProblemsLeft, D::ProblemsTop);
     Problems->setStyleSheet("color: rgb(255, 0, 0)");
     Problems->setWordWrap(true);
     Problems->setTextInteractionFlags(Qt::TextSelectableByMouse);  // a reason to copy and look up
@@ -54,23 +54,23 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options
     RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
     RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont font("MS Sans Serif");
-    font.setPointSize(8);
+    QFont font(D::LogFontName);
+    font.setPointSize(D::LogFontPoints);
     font.setBold(true);
     RichEdit1->setFont(font);
     QPalette palette = RichEdit1->palette();
-    palette.setColor(QPalette::Text, QColor(0, 0, 255));
+    palette.setColor(QPalette::Text, QColor(clBlue.R, clBlue.G, clBlue.B));
     RichEdit1->setPalette(palette);
     RichEdit1->setMinimumHeight(40);
     Splitter1->addWidget(Panel1);
     Splitter1->addWidget(RichEdit1);
-    Splitter1->setSizes({70, 379});
+    Splitter1->setSizes({D::PanelMinHeight, D::LogHeight});
     Splitter1->setStretchFactor(0, 1);
     setCentralWidget(Splitter1);
 
     FLog = new TLogPane(RichEdit1);
-    FSerwer = std::make_unique<TSerwer>(*FLog, FOptions, FLoop);
-    FSerwer->OnProblem = [this](const TProblem& p) { ShowProblem(p.Key, p.WindowText); };
+    FBehaviour = std::make_unique<TServerWindow>(*FLog, options, FLoop);
+    FBehaviour->OnProblemsChanged = [this](const std::string& text) { ShowProblems(text); };
     connect(AdresSerwisuEd, &QLineEdit::textChanged, this, [this](const QString& t) { AdresSerwisuEdChange(t); });
 
     // The servers' loop runs on this thread, woken through its one descriptor.
@@ -81,55 +81,29 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FOptions(options
 TForm1::~TForm1()
 {
     FNotifier->setEnabled(false);
-    FSerwer.reset();  // messenger server first (closing every client), then the HTTP server
+    FBehaviour.reset();  // messenger server first (closing every client), then the HTTP server
 }
 
 void TForm1::FormCreate()
 {
     TFormaBezdokumentowaPozycjonowana::FormCreate();
-    std::string address = Znaki::FromCp1250(FSerwer->AnnouncedAddress());
-    if (FOptions.Address) {
-        // For this run only: shown, not stored.
-        QSignalBlocker quiet(AdresSerwisuEd);
-        AdresSerwisuEd->setText(QString::fromStdString(address));
-    } else {
-        AdresSerwisuEd->setText(QString::fromStdString(address));
-    }
-    if (std::string error = FSerwer->Start(); !error.empty()) {
-        std::string oneLine = error;
-        for (char& c : oneLine)
-            if (c == '\r' || c == '\n')
-                c = ' ';
-        ShowProblem("messenger", QString("Nie udało się otworzyć portu komunikatora %1: %2")
-                                     .arg(FSerwer->ZZSerwer().GetPort())
-                                     .arg(QString::fromStdString(oneLine).simplified())
-                                     .toStdString());
-    }
+    FBehaviour->Start([this](const std::string& address) { AdresSerwisuEd->setText(QString::fromStdString(address)); });
     FLog->Flush();
 }
 
-void TForm1::ShowProblem(const std::string& key, const std::string& text)
+void TForm1::ShowProblems(const std::string& text)
 {
-    if (text.empty())
-        FProblems.erase(key);
-    else
-        FProblems[key] = text;
-    QStringList lines;
-    for (const auto& [k, line] : FProblems)
-        lines << QString::fromStdString(line);
-    Problems->setText(lines.join('\n'));
-    Problems->setVisible(!lines.isEmpty());
+    Problems->setText(QString::fromStdString(text));
+    Problems->setVisible(!text.empty());
     // As wide as the panel; the panel grows to show every line above the log.
     int width = std::max(Panel1->width(), this->width()) - 16;
     Problems->resize(width, Problems->heightForWidth(width));
-    Panel1->setMinimumHeight(lines.isEmpty() ? 70 : 48 + Problems->height() + 4);
+    Panel1->setMinimumHeight(text.empty() ? TServerWindowDesign::PanelMinHeight : TServerWindowDesign::ProblemsTop + Problems->height() + 4);
 }
 
 void TForm1::AdresSerwisuEdChange(const QString& text)
 {
-    std::string utf8 = text.toStdString();
-    FSerwer->SetAnnouncedAddress(Znaki::ToCp1250(utf8));
-    FSerwer->StoreAddress(utf8);
+    FBehaviour->AddressEdited(text.toStdString());
 }
 
 namespace {

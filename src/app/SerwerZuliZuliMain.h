@@ -1,14 +1,13 @@
 #pragma once
 // The console window: the announced address in an edit field that is stored at every change,
 // and the activity log. It owns the two servers (through TSerwer).
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/CommandLine.h"
 #include "app/LogPane.h"
-#include "app/Serwer.h"
+#include "app/ServerWindow.h"
 #include "framework/FormaBezdokumentowaPozycjonowana.h"
 
 class QIcon;
@@ -37,18 +36,18 @@ public:
     // cannot be read or stored (the log keeps only its own lines); hidden while all is well.
     QLabel* Problems = nullptr;
     // Shows a problem (TProblem's Key and WindowText) in that line; an empty text ends it.
-    void ShowProblem(const std::string& key, const std::string& text);
+    void ShowProblem(const std::string& key, const std::string& text) { FBehaviour->ShowProblem(key, text); }
 
-    TSerwer& Serwer() { return *FSerwer; }
+    TSerwer& Serwer() { return FBehaviour->Serwer(); }
     TLogPane& Log() { return *FLog; }
 
 private:
-    TCommandLine FOptions;
+    void ShowProblems(const std::string& text);
+
     TEventLoop& FLoop;
     TLogPane* FLog = nullptr;  // owned by the pane
     QSocketNotifier* FNotifier = nullptr;
-    std::unique_ptr<TSerwer> FSerwer;
-    std::map<std::string, std::string> FProblems;  // key -> the line shown
+    std::unique_ptr<TServerWindow> FBehaviour;  // what the window does; this draws it
 };
 
 // The program's icon (window, about box).

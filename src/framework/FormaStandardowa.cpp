@@ -17,9 +17,11 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <utility>
+
+#include "framework/AboutBox.h"
+#include "framework/StatusHint.h"
 
 namespace {
 
@@ -28,99 +30,56 @@ QString Q(const std::string& s)
     return QString::fromStdString(s);
 }
 
-bool EndsWithNoCase(const std::string& s, const std::string& tail)
+QKeySequence KeyOf(const TShortcut& k)
 {
-    if (s.size() < tail.size())
-        return false;
-    for (size_t i = 0; i < tail.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - tail.size() + i])) !=
-            std::tolower(static_cast<unsigned char>(tail[i])))
-            return false;
-    return true;
+    if (k.IsNone())
+        return {};
+    int key = k.Key == TShortcut::KeyF1 ? Qt::Key_F1 : k.Key == TShortcut::KeyEnter ? Qt::Key_Return : k.Key;
+    return QKeySequence(QKeyCombination((k.Ctrl ? Qt::ControlModifier : Qt::NoModifier) |
+                                            (k.Alt ? Qt::AltModifier : Qt::NoModifier),
+                                        static_cast<Qt::Key>(key)));
 }
-
-const char* const NewerVersionNotice =
-    "Dostępna jest już nowsza wersja programu. Do uaktualnienia użyj: Pomoc, Uaktualnienie";
 
 }  // namespace
 
-std::string MailAddressFor(const std::string& mailAddress, const std::string& productName)
-{
-    std::string subject = "Zapytanie o " + productName;
-    std::string encoded;
-    for (char c : subject)
-        encoded += c == ' ' ? std::string("%20") : std::string(1, c);
-    return mailAddress + "?subject=" + encoded;
-}
-
-std::string VersionFileAddress(const std::string& base, const TInstallLocation& location)
-{
-    // A program outside the known folders keeps its whole, absolute path: its own leading slash
-    // would double the one after the code.
-    std::string path = Slashes(location.RelativePath);
-    path.erase(0, path.find_first_not_of('/'));
-    return base + location.Code + "/" + path + ".zawartosc" + ".wersja";
-}
-
-bool LooksLikeWebPage(const QByteArray& head, const QByteArray& contentType)
-{
-    QByteArray type = contentType.toLower();
-    if (type.contains("html") || type.contains("xml"))
-        return true;
-    QByteArray text = head;
-    if (text.startsWith("\xEF\xBB\xBF"))
-        text.remove(0, 3);
-    text = text.trimmed().left(16).toLower();
-    for (const char* start : {"<!doctype", "<html", "<head", "<body", "<?xml", "<!--"})
-        if (text.startsWith(start))
-            return true;
-    return false;
-}
-
 TFormaStandardowa::TFormaStandardowa(QWidget* parent) : QMainWindow(parent)
 {
-    setWindowTitle("?");
-    resize(544, 375);
-    QFont f("MS Sans Serif");
-    f.setPointSize(8);
+    setWindowTitle(StandardCaption);
+    resize(StandardWidth, StandardHeight);
+    QFont f(StandardFontName);
+    f.setPointSize(StandardFontPoints);
     setFont(f);
 
-    FileMenu = menuBar()->addMenu("&?");
-    FileMenu->menuAction()->setStatusTip("Instalowanie nowego oprogramowania");
-    FileMenu->addSeparator();
-    FileExitItem = FileMenu->addAction("&Zamknij", this, &TFormaStandardowa::FileExitItemClick);
-    FileExitItem->setStatusTip("Zamknięcie");
-    FileExitItem->setShortcut(QKeySequence("Alt+X"));
-
-    Help1 = menuBar()->addMenu("Pomo&c");
-    Help1->menuAction()->setStatusTip("Informacje pomocnicze");
-    Contents1 = Help1->addAction("Tematy &Pomocy", this, &TFormaStandardowa::Contents1Click);
-    Contents1->setStatusTip("Pomoc główna");
-    Contents1->setShortcut(QKeySequence(Qt::Key_F1));
-    Temmenu1 = Help1->addAction("Użycie Pomocy", this, &TFormaStandardowa::Temmenu1Click);
-    Temmenu1->setStatusTip("Informacje o użyciu pomocy");
-    Help1->addSeparator();
-    Telefon1 = Help1->addAction("&Telefon", this, &TFormaStandardowa::Telefon1Click);
-    Telefon1->setStatusTip("Wykręcenie numeru telefonu do autora");
-    Poczta1 = Help1->addAction("Poczta", this, &TFormaStandardowa::Poczta1Click);
-    Poczta1->setStatusTip("Wysłanie poczty elektronicznej do autora");
-    Hipertekst1 = Help1->addAction("Hipertekst", this, &TFormaStandardowa::Hipertekst1Click);
-    Hipertekst1->setStatusTip("Podgląd strony hipertekstowej autora");
-    Help1->addSeparator();
-    Uaktualnienie1 = Help1->addAction("&Uaktualnienie", this, &TFormaStandardowa::Uaktualnienie1Click);
-    Uaktualnienie1->setStatusTip("Uaktualnienie z internetu");
-    Help1->addSeparator();
-    AboutItem = Help1->addAction("Windows - &informacje", this, &TFormaStandardowa::AboutItemClick);
-    AboutItem->setShortcut(QKeySequence("Ctrl+Return"));
+    // The menus as the table has them; each item's command reaches its handler through Run.
+    QMenu* menu = nullptr;
+    for (const TMenuItem& item : StandardMenu()) {
+        if (item.Kind == TMenuItemKind::TopMenu) {
+            menu = menuBar()->addMenu(item.Caption);
+            menu->menuAction()->setStatusTip(item.Hint);
+            (std::strcmp(item.Name, "FileMenu") == 0 ? FileMenu : Help1) = menu;
+            continue;
+        }
+        if (item.Kind == TMenuItemKind::Separator) {
+            menu->addSeparator();
+            continue;
+        }
+        const TMenuCommand command = item.Command;
+        QAction* action = menu->addAction(item.Caption, this, [this, command] { Run(command); });
+        if (command != TMenuCommand::About)  // its hint names the product: FormCreate sets it
+            action->setStatusTip(Q(MenuHint(item, ProductName)));
+        action->setShortcut(KeyOf(item.Shortcut));
+        ActionFor(command) = action;
+    }
 
     // The four toolbar areas of the main window stand for the docks; the main toolbar sits on top.
-    MainToolbar = new QToolBar("Main", this);
+    MainToolbar = new QToolBar(MainToolbarCaption, this);
     MainToolbar->setObjectName("MainToolbar");
     addToolBar(Qt::TopToolBarArea, MainToolbar);
-    ExitBtn = MainToolbar->addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), "Zamknij", this,
-                                     &TFormaStandardowa::FileExitItemClick);
-    ExitBtn->setToolTip("Zamknij");
-    ExitBtn->setStatusTip("");
+    const TToolButton& exit = ExitButton();
+    ExitBtn = MainToolbar->addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), exit.Caption, this,
+                                     [this, command = exit.Command] { Run(command); });
+    ExitBtn->setToolTip(Q(ShortHint(exit.Hint)));
+    ExitBtn->setStatusTip(Q(LongHint(exit.Hint)));
 
     // Hints the toolkit leaves standing: a menu closed with Esc, a disabled item, a tool button
     // without a hint of its own.
@@ -137,11 +96,6 @@ TFormaStandardowa::TFormaStandardowa(QWidget* parent) : QMainWindow(parent)
             FReply->abort();  // finishes it, as a failure
         }
     });
-    if (const char* base = std::getenv("TRELUBKI_VERSION_URL")) {
-        VersionBaseAddress = base;
-        FollowUpAddress = *base ? VersionBaseAddress + "pobrano.html" : std::string();
-    }
-
     ShellOpen = [](const std::string& address) { return QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(address))); };
     ShowMessageBox = [this](const QString& caption, const QString& text, bool information) {
         QMessageBox box(information ? QMessageBox::Information : QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
@@ -155,9 +109,7 @@ TFormaStandardowa::TFormaStandardowa(QWidget* parent) : QMainWindow(parent)
 
 TFormaStandardowa::~TFormaStandardowa()
 {
-    AbandonDownload();
-    if (!KeptFile.empty())
-        std::remove(KeptFile.c_str());
+    AbandonDownload();  // the kept download goes with VersionCheck
 }
 
 void TFormaStandardowa::FormCreate()
@@ -172,12 +124,12 @@ void TFormaStandardowa::FormCreate()
     // caption of every dialog ("... - Błąd — Trelubki Serwer Zuli-Zuli").
     setWindowTitle(Q(ProductName));
     PokazOpis(QString());
-    AboutItem->setStatusTip(QString("O programie %1...").arg(Q(ProductName)));
+    AboutItem->setStatusTip(Q(MenuHint(*MenuItemFor(TMenuCommand::About), ProductName)));
 
     HelpFile = FindHelpFile(HelpFileBase(ProgramPath()));
-    Contents1->setEnabled(!HelpFile.empty());
-    if (ProductUrl.empty())
-        Uaktualnienie1->setEnabled(false);
+    TMenuState state{!HelpFile.empty(), !ProductUrl.empty()};
+    Contents1->setEnabled(MenuItemEnabled(TMenuCommand::HelpContents, state));
+    Uaktualnienie1->setEnabled(MenuItemEnabled(TMenuCommand::Update, state));
     CheckForNewVersion();
 }
 
@@ -231,6 +183,37 @@ bool TFormaStandardowa::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+QAction*& TFormaStandardowa::ActionFor(TMenuCommand command)
+{
+    switch (command) {
+    case TMenuCommand::FileExit: return FileExitItem;
+    case TMenuCommand::HelpContents: return Contents1;
+    case TMenuCommand::HelpOnHelp: return Temmenu1;
+    case TMenuCommand::Telephone: return Telefon1;
+    case TMenuCommand::Mail: return Poczta1;
+    case TMenuCommand::WebPage: return Hipertekst1;
+    case TMenuCommand::Update: return Uaktualnienie1;
+    case TMenuCommand::About:
+    case TMenuCommand::None: break;
+    }
+    return AboutItem;
+}
+
+void TFormaStandardowa::Run(TMenuCommand command)
+{
+    switch (command) {
+    case TMenuCommand::FileExit: FileExitItemClick(); break;
+    case TMenuCommand::HelpContents: Contents1Click(); break;
+    case TMenuCommand::HelpOnHelp: Temmenu1Click(); break;
+    case TMenuCommand::Telephone: Telefon1Click(); break;
+    case TMenuCommand::Mail: Poczta1Click(); break;
+    case TMenuCommand::WebPage: Hipertekst1Click(); break;
+    case TMenuCommand::Update: Uaktualnienie1Click(); break;
+    case TMenuCommand::About: AboutItemClick(); break;
+    case TMenuCommand::None: break;
+    }
+}
+
 void TFormaStandardowa::FileExitItemClick()
 {
     close();
@@ -249,12 +232,12 @@ void TFormaStandardowa::Temmenu1Click()
 
 QString TFormaStandardowa::AboutTitle() const
 {
-    return QString("O programie %1...").arg(Q(ProductName));
+    return Q(::AboutTitle(ProductName));
 }
 
 QString TFormaStandardowa::AboutText() const
 {
-    return Q(ProductName + " wersja " + VersionText(ProductVersion) + "\n" + LegalCopyright);
+    return Q(::AboutText(ProductName, ProductVersion, LegalCopyright));
 }
 
 void TFormaStandardowa::AboutItemClick()
@@ -264,75 +247,67 @@ void TFormaStandardowa::AboutItemClick()
 
 void TFormaStandardowa::PokazOpis(const QString& hint)
 {
-    QString text = hint.isEmpty() ? Q(LegalCopyright) : hint;
+    QString text = Q(StatusBarText(hint.toStdString(), LegalCopyright));
     if (statusBar()->currentMessage() != text)
         statusBar()->showMessage(text);
 }
 
 void TFormaStandardowa::MessageBox(const std::string& title, const std::string& text, bool information)
 {
-    ShowMessageBox(Q(ProductName + " - " + title), Q(text), information);
+    ShowMessageBox(Q(MessageBoxCaption(ProductName, title)), Q(text), information);
 }
 
 void TFormaStandardowa::ShowError(const char* sentence)
 {
-    MessageBox("Błąd", std::string(sentence) + " Możliwe, że brak odpowiedniego programu.", false);
+    MessageBox(ErrorTitle, ErrorBoxText(sentence), false);
 }
 
 void TFormaStandardowa::Telefon1Click()
 {
     // The desktop places the call; like the telephony request, its answer is not looked at.
-    std::string number;
-    for (char c : TelephoneNumber)
-        if (c == '+' || (c >= '0' && c <= '9'))
-            number += c;
-    ShellOpen("tel:" + number);
+    ShellOpen(TelephoneAddress(Contact.TelephoneNumber));
 }
 
 void TFormaStandardowa::Poczta1Click()
 {
-    if (!ShellOpen(MailAddressFor(MailAddress, ProductName)))
-        ShowError("Błąd podczas uruchamiania poczty.");
+    if (!ShellOpen(MailAddressFor(Contact.MailAddress, ProductName)))
+        ShowError(MailFailure);
 }
 
 void TFormaStandardowa::Hipertekst1Click()
 {
-    if (!ShellOpen(WebPage))
-        ShowError("Błąd podczas uruchamiania przeglądarki.");
+    if (!ShellOpen(Contact.WebPage))
+        ShowError(BrowserFailure);
 }
 
 void TFormaStandardowa::Uaktualnienie1Click()
 {
     if (!ShellOpen(ProductUrl))
-        ShowError("Błąd podczas uruchamiania przeglądarki.");
+        ShowError(BrowserFailure);
 }
 
-// --- version check ---------------------------------------------------------------------------
+// --- version check: the decisions are TVersionCheck's, the downloads Qt Network's ------------
 
 void TFormaStandardowa::CheckForNewVersion()
 {
-    if (VersionBaseAddress.empty())
-        return;
-    StartDownload(VersionFileAddress(VersionBaseAddress, InstallLocationOf(ProgramPath())));
+    if (auto download = VersionCheck.Start(InstallLocationOf(ProgramPath()), FileVersionOf(ProgramPath())))
+        StartDownload(*download);
 }
 
-void TFormaStandardowa::StartDownload(const std::string& address)
+void TFormaStandardowa::StartDownload(const TDownload& download)
 {
-    CurrentAddress = address;
-    CurrentFile = NewTempFile();
-    FDownloadFile = std::make_unique<QFile>(Q(CurrentFile));
-    if (CurrentFile.empty() || !FDownloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    FDownloadFile = std::make_unique<QFile>(Q(download.File));
+    if (!FDownloadFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         FDownloadFile.reset();
-        DownloadStopped(false);
+        VersionCheck.Stopped({});
         return;
     }
     if (!FNetwork)
         FNetwork = new QNetworkAccessManager(this);
-    QNetworkRequest request(QUrl(Q(address)));
+    QNetworkRequest request(QUrl(Q(download.Address)));
     // A redirect is not the file that was asked for (a portal or a parked name answers so).
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(DownloadTimeoutMs);
-    FDownloadHead.clear();
     FDownloaded = 0;
     FDownloadFailed = false;
     FReply = FNetwork->get(request);
@@ -347,25 +322,10 @@ void TFormaStandardowa::TakeDownloadedData()
         return;
     QByteArray data = FReply->readAll();
     FDownloaded += data.size();
-    if (FDownloadHead.size() < 64)
-        FDownloadHead += data.left(64 - FDownloadHead.size());
-    if (FDownloaded > MaxDownloadBytes || FDownloadFile->write(data) != data.size()) {
+    if (TVersionCheck::TooLarge(static_cast<uint64_t>(FDownloaded)) || FDownloadFile->write(data) != data.size()) {
         FDownloadFailed = true;
         FReply->abort();
     }
-}
-
-bool TFormaStandardowa::ReplyIsTheResource(QNetworkReply* reply) const
-{
-    if (FDownloadFailed || reply->error() != QNetworkReply::NoError)
-        return false;
-    QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
-        return false;  // a redirect, or an error page that came with no error
-    if (EndsWithNoCase(CurrentAddress, ".wersja") &&
-        LooksLikeWebPage(FDownloadHead, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray()))
-        return false;
-    return true;
 }
 
 void TFormaStandardowa::DownloadFinished()
@@ -377,12 +337,20 @@ void TFormaStandardowa::DownloadFinished()
         TakeDownloadedData();
         FReply = nullptr;
     }
-    bool success = ReplyIsTheResource(reply);
-    success = FDownloadFile->flush() && success;
+    TDownloadResult result;
+    result.Completed = !FDownloadFailed && reply->error() == QNetworkReply::NoError;
+    result.Completed = FDownloadFile->flush() && result.Completed;
     FDownloadFile.reset();
+    QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    result.HttpStatus = status.isValid() ? status.toInt() : 0;
+    result.ContentType = reply->header(QNetworkRequest::ContentTypeHeader).toString().toStdString();
     reply->disconnect(this);
     reply->deleteLater();
-    DownloadStopped(success);
+    TVersionStep step = VersionCheck.Stopped(result);
+    if (step.ShowNotice)
+        statusBar()->showMessage(Q(NewerVersionNotice));
+    if (step.Next)
+        StartDownload(*step.Next);
 }
 
 void TFormaStandardowa::AbandonDownload()
@@ -397,33 +365,5 @@ void TFormaStandardowa::AbandonDownload()
     if (FDeadline)
         FDeadline->stop();
     FDownloadFile.reset();
-    if (!CurrentFile.empty())
-        std::remove(CurrentFile.c_str());
-    CurrentFile.clear();
-}
-
-void TFormaStandardowa::DownloadStopped(bool success)
-{
-    if (!success) {
-        // Nothing is announced; the temporary file is not left behind.
-        if (!CurrentFile.empty())
-            std::remove(CurrentFile.c_str());
-        CurrentFile.clear();
-        return;
-    }
-    if (EndsWithNoCase(CurrentAddress, ".wersja")) {
-        TVersionPair mine = FileVersionOf(ProgramPath());
-        TVersionPair offered = VersionPairFromFile(CurrentFile);
-        std::remove(CurrentFile.c_str());
-        CurrentFile.clear();
-        if (CompareVersions(offered, mine) > 0)
-            statusBar()->showMessage(NewerVersionNotice);
-        if (!FollowUpAddress.empty())
-            StartDownload(FollowUpAddress);
-    } else {
-        if (!KeptFile.empty())
-            std::remove(KeptFile.c_str());
-        KeptFile = CurrentFile;
-        CurrentFile.clear();
-    }
+    VersionCheck.Abandon();
 }

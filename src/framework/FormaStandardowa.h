@@ -3,14 +3,18 @@
 // help menu, the four toolbar areas with the main toolbar, a status bar that shows hints (and
 // the legal notice when there is none), the title from the product information, help through a
 // help file next to the program, the about box, the contact and update actions and the start-up
-// check for a newer version.
-#include <QByteArray>
+// check for a newer version. What it shows and decides is written without a toolkit
+// (MenuTable, StatusHint, AboutBox, ContactActions, VersionCheck, Wspolne99); this class draws it
+// with Qt and makes Qt's calls (menus, status tips, the desktop's open action, Qt Network).
 #include <QMainWindow>
 
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "framework/ContactActions.h"
+#include "framework/MenuTable.h"
+#include "framework/VersionCheck.h"
 #include "framework/Wspolne99.h"
 
 class QAction;
@@ -62,22 +66,11 @@ public:
     TVersionPair ProductVersion;
     std::string HelpFile;
 
-    // Contact data and the maker's version server.
-    std::string ContactName = "Welkor";
-    std::string TelephoneNumber = "+48 (000) 000-000";
-    std::string MailAddress = "mailto:trelubki@welkor.pl";
-    std::string WebPage = "http://www.welkor.pl/";
-    // TRELUBKI_VERSION_URL in the environment names another version server (a mirror on the
-    // local network); set but empty, it turns the check off.
-    std::string VersionBaseAddress = "http://www.welkor.pl/wersje/";
-    std::string FollowUpAddress = "http://www.welkor.pl/wersje/pobrano.html";
+    // Contact data and the maker's version server (TRELUBKI_VERSION_URL: DefaultVersionServer).
+    TContactData Contact;
+    TVersionCheck VersionCheck;
     // Each download, name lookup included, ends within this; nothing waits for it meanwhile.
-    int DownloadTimeoutMs = 3000;
-    // A reply longer than this is not what the check asked for: the download fails.
-    static constexpr qint64 MaxDownloadBytes = 1 << 20;
-
-    // Download state of the version check.
-    std::string CurrentAddress, CurrentFile, KeptFile;
+    int DownloadTimeoutMs = TVersionCheck::TimeLimitMs;
 
     // The desktop's open action and the message box; replaceable so that tests stay quiet.
     std::function<bool(const std::string& address)> ShellOpen;
@@ -100,28 +93,18 @@ protected:
     void MessageBox(const std::string& title, const std::string& text, bool information);
 
 private:
-    void StartDownload(const std::string& address);
+    QAction*& ActionFor(TMenuCommand command);  // the member that holds the item's action
+    void Run(TMenuCommand command);
+    void StartDownload(const TDownload& download);
     void TakeDownloadedData();
     void DownloadFinished();
-    bool ReplyIsTheResource(QNetworkReply* reply) const;
-    void DownloadStopped(bool success);
     void ShowError(const char* sentence);
 
     QNetworkAccessManager* FNetwork = nullptr;
     QNetworkReply* FReply = nullptr;
     QTimer* FDeadline = nullptr;
     std::unique_ptr<QFile> FDownloadFile;
-    QByteArray FDownloadHead;  // the first bytes, to tell a web page from a version file
     qint64 FDownloaded = 0;
     bool FDownloadFailed = false;
     bool FCutShort = false;
 };
-
-// True when the start of a reply is a web page (an error page, a portal's login page), which a
-// version file never is.
-bool LooksLikeWebPage(const QByteArray& head, const QByteArray& contentType);
-
-// "Zapytanie o <product>" with every space as "%20", behind the mail address.
-std::string MailAddressFor(const std::string& mailAddress, const std::string& productName);
-// base + location code + "/" + relative path (slashes, without a leading one) + ".zawartosc.wersja"
-std::string VersionFileAddress(const std::string& base, const TInstallLocation& location);

@@ -7,13 +7,6 @@
 
 #include "core/Utf8Path.h"
 
-#ifndef TZZ_VERSION_MAJOR
-#define TZZ_VERSION_MAJOR 0
-#define TZZ_VERSION_MINOR 0
-#define TZZ_VERSION_PATCH 0
-#define TZZ_VERSION_TWEAK 0
-#endif
-
 namespace {
 
 std::string Lower(std::string s)
@@ -23,25 +16,7 @@ std::string Lower(std::string s)
     return s;
 }
 
-TVersionPair CompiledVersion()
-{
-    return {(TZZ_VERSION_MAJOR << 16) | TZZ_VERSION_MINOR, (TZZ_VERSION_PATCH << 16) | TZZ_VERSION_TWEAK};
-}
-
 }  // namespace
-
-TProductInfo ProductInfoOf(const std::string& file)
-{
-    if (!SameFile(file, ProgramPath()))
-        return {};
-    return {"Trelubki Serwer Zuli-Zuli", "http://www.welkor.pl/trelubki-serwer",
-            "Copyright \u00A9 2026 Welkor. Wszelkie prawa zastrze\u017Cone.", CompiledVersion()};
-}
-
-TVersionPair FileVersionOf(const std::string& file)
-{
-    return SameFile(file, ProgramPath()) ? CompiledVersion() : TVersionPair{};
-}
 
 int CompareVersions(TVersionPair a, TVersionPair b)
 {
@@ -140,4 +115,18 @@ std::string FindHelpFile(const std::string& base)
         if (std::filesystem::is_regular_file(PathOfUtf8(base + ext), ec))
             return base + ext;
     return {};
+}
+
+THelpViewer HelpViewerOf(const std::string& helpFile)
+{
+    std::string lower = Lower(helpFile);
+    auto endsWith = [&](const char* tail) {
+        size_t n = std::char_traits<char>::length(tail);
+        return lower.size() > n && lower.compare(lower.size() - n, n, tail) == 0;
+    };
+    if (endsWith(".chm"))
+        return THelpViewer::HtmlHelp;
+    if (endsWith(".hlp"))
+        return THelpViewer::WinHelp;
+    return THelpViewer::None;
 }

@@ -81,3 +81,8 @@ std::string HelpFileBase(const std::string& programPath, const std::string& lang
 std::string HelpFileBase(const std::string& programPath);
 // The help file that exists: base + ".chm", else base + ".HLP", else empty.
 std::string FindHelpFile(const std::string& base);
+// What shows a help file: HTML Help for a ".chm" file, WinHelp for a ".HLP" one (the extension
+// compared without regard to case), nothing for none (the help item is then disabled). HTML Help
+// takes every request (contents, help on help: the file; closing the window: close its windows).
+enum class THelpViewer { None, HtmlHelp, WinHelp };
+THelpViewer HelpViewerOf(const std::string& helpFile);

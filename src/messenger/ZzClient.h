@@ -26,6 +26,9 @@ public:
     // queues that are behind while all queues are at their bound (TZzSerwer::ClientReceived).
     bool ReadPaused = false;
     bool HeldAtBound = false;
+    // Not read now because the long packet it is sending does not fit in the room all
+    // connections share for them (see TZzSerwer::ReceiveRoomLimit); read again when it does.
+    bool HeldForRoom = false;
     // Its peer closed while it was not read: what is left to read is all it will send.
     bool PeerClosed = false;
 
@@ -53,6 +56,11 @@ private:
     uint64_t FStallAcked = 0;
     uint64_t FStallDebt = 0;
     uint64_t FAcceptSequence = 0;
+    // Room for the long packet at the front of its buffer: granted, or asked for while held;
+    // since when (granted or asked).
+    uint32_t FRoomGranted = 0;
+    uint32_t FRoomWanted = 0;
+    int64_t FRoomSinceMs = 0;
     uint32_t FUserNumber = 0;
     bool FLoggedIn = false;
     bool FAwaitingLogin = false;  // listed among the clients still to log in, oldest first

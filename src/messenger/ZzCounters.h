@@ -15,4 +15,5 @@ struct TZzCounters {
     uint64_t UserListUploads = 0;    // pieces of user lists stored
     uint64_t UserListDownloads = 0;  // user lists sent back
     uint64_t ReaderHolds = 0;        // times a client was not read because all queues were full
+    uint64_t RoomWaits = 0;          // times a client's long packet waited for receive room
 };

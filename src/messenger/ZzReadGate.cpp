@@ -47,10 +47,14 @@ void TZzSerwer::ClientClosedWhileHeld(TZzClient* client)
     // the bound it is read again (see HoldsAtBound), in turns as everyone, and its close is
     // handled after the rest, so its descriptor and object go within a few rounds instead of
     // when the queues drain, and nothing it sent is lost. Held for its turn, it is read again
-    // in the next round anyway.
+    // in the next round anyway. Waiting for room, it is given room for the same reason.
     client->PeerClosed = true;
     if (client->HeldAtBound && FGate)
         FGate->RequestCheck();
+    if (client->HeldForRoom && FGate) {
+        std::erase(FRoomWaiting, client);
+        AdmitToRoom(client);
+    }
 }
 
 void TZzSerwer::ResumeReaders()
@@ -125,12 +129,98 @@ void TZzSerwer::DropStalledReaders()
     }
 }
 
+void TZzSerwer::ReserveRoom(TZzClient* client, size_t need)
+{
+    if (need <= TZzClient::KeptReceiveRoom || client->FRoomGranted >= need || !FGate)
+        return;
+    // Those already waiting go first, so that a long packet is never passed for ever.
+    if (FRoomWaiting.empty() && FRoomUsed + need <= ReceiveRoomLimit) {
+        client->FRoomWanted = static_cast<uint32_t>(need);
+        AdmitToRoom(client);
+        return;
+    }
+    if (client->ReadPaused)
+        return;
+    client->ReadPaused = true;
+    client->HeldForRoom = true;
+    client->FRoomWanted = static_cast<uint32_t>(need);
+    client->FRoomSinceMs = MonotonicMs();
+    client->PauseReading(true);
+    FRoomWaiting.push_back(client);
+    ++Counters.RoomWaits;
+    // Those who hold room are timed while anyone waits for it.
+    FGate->ScheduleStallCheck();
+}
+
+void TZzSerwer::AdmitToRoom(TZzClient* client)
+{
+    client->FRoomGranted = client->FRoomWanted;
+    client->FRoomWanted = 0;
+    client->FRoomSinceMs = MonotonicMs();
+    FRoomUsed += client->FRoomGranted;
+    FRoomHolders.push_back(client);
+    if (client->HeldForRoom) {
+        // Read again in the next round, after what this round is doing.
+        client->HeldForRoom = false;
+        FWaiting.push_back(client);
+        FGate->PostContinue();
+    }
+}
+
+void TZzSerwer::ReleaseRoom(TZzClient* client)
+{
+    if (client->FRoomGranted == 0)
+        return;
+    FRoomUsed -= std::min<size_t>(client->FRoomGranted, FRoomUsed);
+    client->FRoomGranted = 0;
+    std::erase(FRoomHolders, client);
+    AdmitWaitingForRoom();
+}
+
+void TZzSerwer::AdmitWaitingForRoom()
+{
+    while (!FRoomWaiting.empty() && FGate) {
+        TZzClient* next = FRoomWaiting.front();
+        if (FRoomUsed + next->FRoomWanted > ReceiveRoomLimit)
+            return;
+        FRoomWaiting.pop_front();
+        AdmitToRoom(next);
+    }
+}
+
+void TZzSerwer::DropSlowPackets()
+{
+    if (FRoomWaiting.empty())
+        return;
+    const int64_t now = MonotonicMs();
+    const auto rate = static_cast<int64_t>(std::max(MinReaderRate, 1));
+    std::vector<TZzClient*> slow;
+    for (TZzClient* c : FRoomHolders) {
+        // Not while the server itself holds it, nor once all it sends has come.
+        if (c->ReadPaused || c->PeerClosed || c->State() != wsConnected)
+            continue;
+        int64_t allowed = std::max(SlowReaderTimeoutMs, 0) + static_cast<int64_t>(c->FRoomGranted) * 1000 / rate;
+        if (now - c->FRoomSinceMs >= allowed)
+            slow.push_back(c);
+    }
+    for (TZzClient* c : slow) {
+        c->MarkCloseCause(ccSlowPacket);
+        try {
+            c->Abort();
+        } catch (...) {
+        }
+    }
+}
+
 void TZzSerwer::CheckHeldForClose()
 {
     // Where the system reports a close only after a read, those held at the bound ask.
     std::vector<TZzClient*> held;
     for (TZzClient* c : FWaiting)
         if (c->HeldAtBound && c->State() == wsConnected && SocketPeerEnded(c->Handle()))
+            held.push_back(c);
+    for (TZzClient* c : FRoomWaiting)
+        if (c->State() == wsConnected && SocketPeerEnded(c->Handle()))
             held.push_back(c);
     for (TZzClient* c : held)
         ClientClosedWhileHeld(c);
@@ -139,7 +229,7 @@ void TZzSerwer::CheckHeldForClose()
 bool TZzSerwer::NeedsStallCheck() const
 {
     const TSendQueueTotal& total = FLoop.QueuedTotal();
-    return total.CongestedQueues() > 0 || total.OverLimit() || HeldAtBoundClients() > 0;
+    return total.CongestedQueues() > 0 || total.OverLimit() || HeldAtBoundClients() > 0 || !FRoomWaiting.empty();
 }
 
 TZzSerwer::TReadGate::TReadGate(TZzSerwer& owner, TEventLoop& loop)
@@ -187,6 +277,7 @@ void TZzSerwer::TReadGate::WndProc(TMessage& msg)
     FStallCheckPosted = false;
     FOwner.CheckHeldForClose();
     FOwner.DropStalledReaders();
+    FOwner.DropSlowPackets();
     // Those held at the bound whose own queue has fallen behind meanwhile are read again.
     FOwner.ResumeReaders();
     if (FOwner.NeedsStallCheck())

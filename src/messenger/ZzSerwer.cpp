@@ -127,11 +127,15 @@ void TZzSerwer::DispatchPackets(TZzClient* client, ByteView bytes, size_t& consu
             client->Close();
             return;
         }
-        if (rest.size() < PacketHeaderSize + length)
+        if (rest.size() < PacketHeaderSize + length) {
+            if (inTurns)
+                ReserveRoom(client, PacketHeaderSize + length);
             return;
+        }
         auto type = static_cast<int32_t>(BytesToUInt32(rest));
         ByteView payload = rest.substr(PacketHeaderSize, length);
         consumed += PacketHeaderSize + length;
+        ReleaseRoom(client);
         ++handled;
         total.FedBacklogOverLimit = false;
         if (OnClientCommand)
@@ -161,6 +165,10 @@ void TZzSerwer::ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketCli
         zz->HeldAtBound = false;
         std::erase(FWaiting, zz);
     }
+    if (zz->HeldForRoom) {
+        zz->HeldForRoom = false;
+        std::erase(FRoomWaiting, zz);
+    }
     // What it sent before its connection ended and still waits for its turn is handled before
     // it goes, all of it now: nothing more comes, and nothing a closed connection asks for
     // reaches further than one recipient (it announces no status to others).
@@ -169,5 +177,6 @@ void TZzSerwer::ServerClientDisconnect(TCustomWSocketServer* sender, TWSocketCli
     } catch (...) {
         // As in the receive loop: a handler's exception ends this dispatch and nothing else.
     }
+    ReleaseRoom(zz);  // a long packet it did not finish
     TZzGenericSerwer::ServerClientDisconnect(sender, client, error);
 }

@@ -4,6 +4,7 @@
 // that do not keep up. It knows nothing of what the packets mean; the command handler does.
 // The receive path is ZzSerwer.cpp, the back-pressure ZzReadGate.cpp.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,16 @@
 // pause for up to that long and catch up, and any reader at MinReaderRate or more stays.
 // A client is aborted at once when what its queue holds of its own passes the loop's
 // TSendQueueTotal::QueueLimit (32 MiB by default; shared broadcasts count once, in the total).
+//
+// Receive room. A packet up to TZzClient::KeptReceiveRoom long is put together in the client's
+// own buffer. A longer one (up to MaxPacketLength) needs room in what all connections share,
+// ReceiveRoomLimit bytes: granted for the whole packet when its header has come, given back
+// when it has been handled. A client whose long packet does not fit waits, not read and losing
+// nothing, until room is given back, first come first served; everyone else goes on. Room once
+// granted is never taken back while its packet keeps coming, so nobody waits for a packet that
+// cannot be completed; but a client that keeps room while others wait and does not finish its
+// packet at MinReaderRate (plus SlowReaderTimeoutMs) is aborted. A client whose peer closed
+// while it waited is given room anyway: it has no more to send than the system already holds.
 inline constexpr size_t SlowReaderMark = 1024 * 1024;
 inline constexpr int DefaultSlowReaderTimeoutMs = 10000;
 inline constexpr int DefaultMinReaderRate = 32 * 1024;
@@ -49,6 +60,10 @@ public:
     int PausedClients() const { return static_cast<int>(FWaiting.size()); }
     int HeldAtBoundClients() const;
     int SlowReaderTimeoutMs = DefaultSlowReaderTimeoutMs;
+    static constexpr size_t DefaultReceiveRoomLimit = 256 * 1024 * 1024;
+    size_t ReceiveRoomLimit = DefaultReceiveRoomLimit;
+    size_t ReceiveRoomUsed() const { return FRoomUsed; }
+    int RoomWaitingClients() const { return static_cast<int>(FRoomWaiting.size()); }
     int MinReaderRate = DefaultMinReaderRate;  // bytes a second
 
 protected:
@@ -89,6 +104,13 @@ private:
     bool HoldsAtBound(const TZzClient* client) const;
     void HoldAtBound(TZzClient* client);
     void YieldTurn(TZzClient* client);
+    // Room for the packet of `need` bytes at the front of the client's buffer; the client is
+    // held until there is (see the rules above).
+    void ReserveRoom(TZzClient* client, size_t need);
+    void ReleaseRoom(TZzClient* client);
+    void AdmitToRoom(TZzClient* client);
+    void AdmitWaitingForRoom();
+    void DropSlowPackets();
     void ResumeReaders();
     void DropStalledReaders();
     void CheckHeldForClose();
@@ -96,5 +118,8 @@ private:
 
     TEventLoop& FLoop;
     std::vector<TZzClient*> FWaiting;  // not read now: held at the bound or at their turn's end
+    size_t FRoomUsed = 0;
+    std::deque<TZzClient*> FRoomWaiting;  // held for room, first come first
+    std::vector<TZzClient*> FRoomHolders;
     std::unique_ptr<TReadGate> FGate;
 };

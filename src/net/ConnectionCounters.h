@@ -17,6 +17,7 @@ enum TCloseCause : uint8_t {
     ccListTooLong,         // a contact or user list past what one connection may keep
     ccSendQueueOverLimit,  // more unsent for one client than any reader lets pile up
     ccStalledReader,       // a long send queue that stopped draining
+    ccSlowPacket,          // a long packet that kept receive room others waited for
     ccLoginTimeout,        // no login packet in time
     ccHttpTimeout,         // no complete HTTP request in time
     ccError,               // the network reported an error (a reset, a failed send)

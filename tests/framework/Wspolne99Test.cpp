@@ -51,9 +51,21 @@ TEST(Wspolne99, HelpFileNamesAndTheirOrder)
     std::string base = HelpFileBase((dir / "Serwer.bin").string(), "PLK");
     EXPECT_EQ(base, (dir / "SerwerPLK").string());
     EXPECT_EQ(FindHelpFile(base), "");
+    EXPECT_EQ(HelpViewerOf(FindHelpFile(base)), THelpViewer::None);
     std::ofstream(base + ".HLP") << "h";
     EXPECT_EQ(FindHelpFile(base), base + ".HLP");
+    EXPECT_EQ(HelpViewerOf(FindHelpFile(base)), THelpViewer::WinHelp);
     std::ofstream(base + ".chm") << "c";
     EXPECT_EQ(FindHelpFile(base), base + ".chm");
+    EXPECT_EQ(HelpViewerOf(FindHelpFile(base)), THelpViewer::HtmlHelp);
     std::filesystem::remove_all(dir);
+}
+
+TEST(Wspolne99, HelpViewerByTheFilesExtension)
+{
+    EXPECT_EQ(HelpViewerOf("C:\\P\\SerwerPLK.CHM"), THelpViewer::HtmlHelp);
+    EXPECT_EQ(HelpViewerOf("/opt/x/SerwerPLK.hlp"), THelpViewer::WinHelp);
+    EXPECT_EQ(HelpViewerOf("/opt/x/SerwerPLK.chm.txt"), THelpViewer::None);
+    EXPECT_EQ(HelpViewerOf(".chm"), THelpViewer::None);  // a name is more than its extension
+    EXPECT_EQ(HelpViewerOf(""), THelpViewer::None);
 }

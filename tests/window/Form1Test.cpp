@@ -24,8 +24,8 @@ TCommandLine FreePorts()
 struct TTestForm1 : TForm1 {
     explicit TTestForm1(const TCommandLine& o) : TForm1(o)
     {
-        VersionBaseAddress = WindowTest::Nowhere;
-        FollowUpAddress = WindowTest::Nowhere;
+        VersionCheck.Server.VersionBaseAddress = WindowTest::Nowhere;
+        VersionCheck.Server.FollowUpAddress = WindowTest::Nowhere;
     }
     std::vector<QString> Entries()
     {

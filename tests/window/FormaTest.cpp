@@ -21,8 +21,8 @@ struct TQuietForm : TFormaBezdokumentowaPozycjonowana {
     TQuietForm()
     {
         RealBox = ShowMessageBox;
-        VersionBaseAddress = WindowTest::Nowhere;
-        FollowUpAddress = WindowTest::Nowhere;
+        VersionCheck.Server.VersionBaseAddress = WindowTest::Nowhere;
+        VersionCheck.Server.FollowUpAddress = WindowTest::Nowhere;
         ShellOpen = [this](const std::string& a) {
             Opened.push_back(a);
             return OpenSucceeds;
@@ -106,7 +106,7 @@ TEST_F(WindowTest, ContactActionsAndTheirErrorBoxes)
     form.FormCreate();
     form.Poczta1Click();
     ASSERT_EQ(form.Opened.size(), 1u);
-    EXPECT_EQ(form.Opened[0], form.MailAddress + "?subject=Zapytanie%20o%20Trelubki%20Serwer%20Zuli-Zuli");
+    EXPECT_EQ(form.Opened[0], form.Contact.MailAddress + "?subject=Zapytanie%20o%20Trelubki%20Serwer%20Zuli-Zuli");
     form.Telefon1Click();
     EXPECT_EQ(form.Opened.back(), "tel:+48000000000");
     EXPECT_TRUE(form.Boxes.empty());
@@ -126,17 +126,17 @@ TEST_F(WindowTest, NewerVersionIsAnnouncedAndTheFollowUpKeptUntilTheWindowGoes)
     std::string kept;
     {
         TQuietForm form;
-        form.VersionBaseAddress = server.Base();
-        form.FollowUpAddress = server.Base().substr(0, server.Base().size() - 2) + "pobrano.html";
+        form.VersionCheck.Server.VersionBaseAddress = server.Base();
+        form.VersionCheck.Server.FollowUpAddress = server.Base().substr(0, server.Base().size() - 2) + "pobrano.html";
         CreateAndCheck(form);
         EXPECT_EQ(form.statusBar()->currentMessage(),
                   "Dostępna jest już nowsza wersja programu. Do uaktualnienia użyj: Pomoc, Uaktualnienie");
-        kept = form.KeptFile;
+        kept = form.VersionCheck.KeptFile();
         ASSERT_FALSE(kept.empty());
         std::ifstream in(kept);
         std::string text((std::istreambuf_iterator<char>(in)), {});
         EXPECT_EQ(text, "thanks");
-        EXPECT_TRUE(form.CurrentFile.empty());  // the version file itself is gone
+        EXPECT_TRUE(form.VersionCheck.CurrentFile().empty());  // the version file itself is gone
     }
     EXPECT_FALSE(std::filesystem::exists(kept));
 }
@@ -146,11 +146,11 @@ TEST_F(WindowTest, SameVersionAnnouncesNothingButStillFetchesTheFollowUp)
     VersionServer server;
     server.VersionFile(std::string("\x00\x00\x01\x00\x00\x00\x00\x00", 8));  // 1.0.0.0, this build
     TQuietForm form;
-    form.VersionBaseAddress = server.Base();
-    form.FollowUpAddress = server.Base().substr(0, server.Base().size() - 2) + "pobrano.html";
+    form.VersionCheck.Server.VersionBaseAddress = server.Base();
+    form.VersionCheck.Server.FollowUpAddress = server.Base().substr(0, server.Base().size() - 2) + "pobrano.html";
     CreateAndCheck(form);
     EXPECT_EQ(form.statusBar()->currentMessage(), QString::fromStdString(form.LegalCopyright));
-    EXPECT_FALSE(form.KeptFile.empty());
+    EXPECT_FALSE(form.VersionCheck.KeptFile().empty());
 }
 
 TEST_F(WindowTest, FailedCheckAnnouncesNothingAndLeavesNoTemporaryFile)
@@ -158,12 +158,12 @@ TEST_F(WindowTest, FailedCheckAnnouncesNothingAndLeavesNoTemporaryFile)
     VersionServer server;  // no version file: 404
     size_t before = WkFiles();
     TQuietForm form;
-    form.VersionBaseAddress = server.Base();
+    form.VersionCheck.Server.VersionBaseAddress = server.Base();
     int64_t start = MonotonicMs();
     CreateAndCheck(form);
     EXPECT_LT(MonotonicMs() - start, 5000);
     EXPECT_EQ(form.statusBar()->currentMessage(), QString::fromStdString(form.LegalCopyright));
-    EXPECT_TRUE(form.KeptFile.empty());
+    EXPECT_TRUE(form.VersionCheck.KeptFile().empty());
     EXPECT_EQ(WkFiles(), before);
 }
 
@@ -201,12 +201,12 @@ TEST_F(WindowTest, OnlyAVersionFileCountsAsOne)
         redirect = c.Reply;
         size_t before = WkFiles();
         TQuietForm form;
-        form.VersionBaseAddress = server.Base();
-        form.FollowUpAddress = server.Base() + "pobrano.html";
+        form.VersionCheck.Server.VersionBaseAddress = server.Base();
+        form.VersionCheck.Server.FollowUpAddress = server.Base() + "pobrano.html";
         CreateAndCheck(form);
         bool announced = form.statusBar()->currentMessage().startsWith("Dostępna jest już nowsza wersja");
         EXPECT_EQ(announced, c.Announced) << c.Name;
-        EXPECT_EQ(form.KeptFile.empty(), !c.Announced) << c.Name << ": the follow-up comes only after a version file";
+        EXPECT_EQ(form.VersionCheck.KeptFile().empty(), !c.Announced) << c.Name << ": the follow-up comes only after a version file";
         form.AbandonDownload();
         EXPECT_LE(WkFiles(), before + (c.Announced ? 1 : 0)) << c.Name;
     }
@@ -217,7 +217,7 @@ TEST_F(WindowTest, VersionCheckNeverHoldsTheWindowAndEndsWithinItsLimit)
     TRawHttpServer stalled([](const std::string&) { return std::string(); });
     size_t before = WkFiles();
     TQuietForm form;
-    form.VersionBaseAddress = stalled.Base();
+    form.VersionCheck.Server.VersionBaseAddress = stalled.Base();
     form.DownloadTimeoutMs = 1500;
     int64_t start = MonotonicMs();
     form.FormCreate();
@@ -234,14 +234,14 @@ TEST_F(WindowTest, VersionCheckNeverHoldsTheWindowAndEndsWithinItsLimit)
 
     // Closing the window during a check ends it at once and leaves no file behind.
     TQuietForm closing;
-    closing.VersionBaseAddress = stalled.Base();
+    closing.VersionCheck.Server.VersionBaseAddress = stalled.Base();
     closing.FormCreate();
     closing.show();
     ASSERT_TRUE(closing.DownloadRunning());
     closing.close();
     EXPECT_FALSE(closing.DownloadRunning());
     EXPECT_TRUE(closing.DownloadCutShort());
-    EXPECT_TRUE(closing.CurrentFile.empty());
+    EXPECT_TRUE(closing.VersionCheck.CurrentFile().empty());
     EXPECT_EQ(WkFiles(), before);
 }
 
@@ -250,15 +250,15 @@ TEST_F(WindowTest, EmptyVersionServerTurnsTheCheckOff)
     setenv("TRELUBKI_VERSION_URL", "", 1);
     TFormaStandardowa off;
     unsetenv("TRELUBKI_VERSION_URL");
-    EXPECT_EQ(off.VersionBaseAddress, "");
+    EXPECT_EQ(off.VersionCheck.Server.VersionBaseAddress, "");
     off.ShowMessageBox = [](const QString&, const QString&, bool) {};
     off.FormCreate();
     EXPECT_FALSE(off.DownloadRunning());
     setenv("TRELUBKI_VERSION_URL", "http://lustro.lan/w/", 1);
     TFormaStandardowa mirror;
     unsetenv("TRELUBKI_VERSION_URL");
-    EXPECT_EQ(mirror.VersionBaseAddress, "http://lustro.lan/w/");
-    EXPECT_EQ(mirror.FollowUpAddress, "http://lustro.lan/w/pobrano.html");
+    EXPECT_EQ(mirror.VersionCheck.Server.VersionBaseAddress, "http://lustro.lan/w/");
+    EXPECT_EQ(mirror.VersionCheck.Server.FollowUpAddress, "http://lustro.lan/w/pobrano.html");
 }
 
 TEST_F(WindowTest, HintsEndWithTheirMenuAndEmptyOnesShowTheLegalNotice)

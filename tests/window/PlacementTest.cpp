@@ -16,7 +16,7 @@ namespace {
 struct TPlacedForm : TFormaBezdokumentowaPozycjonowana {
     TPlacedForm()
     {
-        VersionBaseAddress = "";  // no version check
+        VersionCheck.Server.VersionBaseAddress = "";  // no version check
         ShowMessageBox = [](const QString&, const QString&, bool) {};
     }
 };

@@ -9,7 +9,20 @@
 
 #include "framework/Wspolne99.h"
 
+#ifndef TZZ_VERSION_MAJOR
+#define TZZ_VERSION_MAJOR 0
+#define TZZ_VERSION_MINOR 0
+#define TZZ_VERSION_PATCH 0
+#define TZZ_VERSION_TWEAK 0
+#endif
+
 namespace {
+
+// A Linux program carries no version resource: its product information is compiled into it.
+TVersionPair CompiledVersion()
+{
+    return {(TZZ_VERSION_MAJOR << 16) | TZZ_VERSION_MINOR, (TZZ_VERSION_PATCH << 16) | TZZ_VERSION_TWEAK};
+}
 
 std::string EnvOr(const char* name, const std::string& fallback)
 {
@@ -53,6 +66,19 @@ const std::string& ProgramPath()
         return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
     }();
     return path;
+}
+
+TProductInfo ProductInfoOf(const std::string& file)
+{
+    if (!SameFile(file, ProgramPath()))
+        return {};
+    return {"Trelubki Serwer Zuli-Zuli", "http://www.welkor.pl/trelubki-serwer",
+            "Copyright \u00A9 2026 Welkor. Wszelkie prawa zastrze\u017Cone.", CompiledVersion()};
+}
+
+TVersionPair FileVersionOf(const std::string& file)
+{
+    return SameFile(file, ProgramPath()) ? CompiledVersion() : TVersionPair{};
 }
 
 bool SameFile(const std::string& a, const std::string& b)

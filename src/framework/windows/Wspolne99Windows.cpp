@@ -1,11 +1,15 @@
 // What the framework's utilities ask of the system, on Windows: the module's file name, the
-// system's folders, the machine's registry for the program folders, the shell's documents
-// folder and the thread's language. Paths pass as UTF-8 and reach the system as UTF-16.
+// version resources of files, the system's folders, the machine's registry for the program
+// folders, the shell's documents folder and the thread's language. Paths pass as UTF-8 and reach
+// the system as UTF-16.
 #include "core/windows/WindowsHeaders.h"
 #include <knownfolders.h>
+#include <winver.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cwchar>
 #include <functional>
 #include <vector>
 
@@ -61,7 +65,74 @@ HANDLE OpenToAsk(const std::string& name)
                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// The version information block of a file; empty when it has none or cannot be read.
+std::vector<unsigned char> VersionBlock(const std::string& file)
+{
+    auto wide = ExactWideOf(file);
+    if (!wide || file.empty())
+        return {};
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(wide->c_str(), &ignored);
+    if (size == 0)
+        return {};
+    std::vector<unsigned char> block(size);
+    if (!GetFileVersionInfoW(wide->c_str(), 0, size, block.data()))
+        return {};
+    return block;
+}
+
+// The fixed file information at the block's root; nullptr when the block has none.
+const VS_FIXEDFILEINFO* FixedInfo(std::vector<unsigned char>& block)
+{
+    void* info = nullptr;
+    UINT length = 0;
+    if (block.empty() || !VerQueryValueW(block.data(), L"\\", &info, &length) || length < sizeof(VS_FIXEDFILEINFO))
+        return nullptr;
+    return static_cast<const VS_FIXEDFILEINFO*>(info);
+}
+
+// A value of the block's first string table ("\StringFileInfo\<language><code page>\<name>");
+// empty when absent.
+std::string StringValue(std::vector<unsigned char>& block, const std::wstring& table, const wchar_t* name)
+{
+    void* text = nullptr;
+    UINT length = 0;  // characters, the terminating zero included when there is one
+    std::wstring path = L"\\StringFileInfo\\" + table + L"\\" + name;
+    if (!VerQueryValueW(block.data(), path.c_str(), &text, &length) || length == 0)
+        return {};
+    const auto* chars = static_cast<const wchar_t*>(text);
+    return Utf8Of(std::wstring_view(chars, wcsnlen(chars, length)));
+}
+
 }  // namespace
+
+TProductInfo ProductInfoOf(const std::string& file)
+{
+    TProductInfo product;
+    std::vector<unsigned char> block = VersionBlock(file);
+    if (const VS_FIXEDFILEINFO* fixed = FixedInfo(block))
+        product.ProductVersion = {fixed->dwProductVersionMS, fixed->dwProductVersionLS};
+    void* translation = nullptr;
+    UINT length = 0;
+    if (block.empty() || !VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &translation, &length) ||
+        length < 2 * sizeof(WORD))
+        return product;
+    // The first entry: the language (low word), then the code page: "041504E2".
+    const auto* words = static_cast<const WORD*>(translation);
+    wchar_t table[9] = {};
+    std::swprintf(table, 9, L"%04X%04X", static_cast<unsigned>(words[0]), static_cast<unsigned>(words[1]));
+    product.ProductName = StringValue(block, table, L"ProductName");
+    product.ProductUrl = StringValue(block, table, L"ProductUrl");
+    product.LegalCopyright = StringValue(block, table, L"LegalCopyright");
+    return product;
+}
+
+TVersionPair FileVersionOf(const std::string& file)
+{
+    std::vector<unsigned char> block = VersionBlock(file);
+    const VS_FIXEDFILEINFO* fixed = FixedInfo(block);
+    return fixed ? TVersionPair{fixed->dwFileVersionMS, fixed->dwFileVersionLS} : TVersionPair{};
+}
 
 const std::string& ProgramPath()
 {

@@ -25,8 +25,35 @@ TEST(Wspolne99Windows, TheProgramItsFolderAndTheDocumentFolderBesideIt)
     EXPECT_TRUE(SameFile(program, Upper(program)));  // names compare as the file system does
     EXPECT_FALSE(SameFile(program, program + ".none"));
     EXPECT_EQ(PathOfUtf8(DefaultDocumentFolder()), PathOfUtf8(program).parent_path() / "wwwroot");
-    EXPECT_EQ(ProductInfoOf(program).ProductName, "Trelubki Serwer Zuli-Zuli");
-    EXPECT_EQ(ProductInfoOf(SystemDir() + "kernel32.dll").ProductName, "");
+}
+
+TEST(Wspolne99Windows, ProductInformationAndVersionsFromTheVersionResource)
+{
+    // This test program carries the program's resources.
+    TProductInfo mine = ProductInfoOf(ProgramPath());
+    EXPECT_EQ(mine.ProductName, "Trelubki Serwer Zuli-Zuli");
+    EXPECT_EQ(mine.ProductUrl, "http://www.welkor.pl/trelubki-serwer");
+    EXPECT_EQ(mine.LegalCopyright, "Copyright © 2026 Welkor. Wszelkie prawa zastrzeżone.");  // code page 1250 read right
+    EXPECT_EQ(mine.ProductVersion, (TVersionPair{0x00010000u, 0u}));  // 1.0.0.0
+    EXPECT_EQ(FileVersionOf(ProgramPath()), (TVersionPair{0x00010000u, 0u}));
+    EXPECT_EQ(VersionText(mine.ProductVersion), "1.00.00.00");
+
+    // Another file's own: the system's library is the system's product, not ours.
+    TProductInfo system = ProductInfoOf(SystemDir() + "kernel32.dll");
+    EXPECT_NE(system.ProductName, mine.ProductName);
+    EXPECT_NE(FileVersionOf(SystemDir() + "kernel32.dll"), (TVersionPair{0u, 0u}));
+
+    // A file without version information, or none at all: empty strings and 0.0.0.0.
+    std::string plain = NewTempFile();
+    for (const std::string& file : {plain, plain + ".none", std::string()}) {
+        TProductInfo none = ProductInfoOf(file);
+        EXPECT_EQ(none.ProductName, "") << file;
+        EXPECT_EQ(none.ProductUrl, "") << file;
+        EXPECT_EQ(none.LegalCopyright, "") << file;
+        EXPECT_EQ(none.ProductVersion, (TVersionPair{})) << file;
+        EXPECT_EQ(FileVersionOf(file), (TVersionPair{})) << file;
+    }
+    std::filesystem::remove(PathOfUtf8(plain));
 }
 
 TEST(Wspolne99Windows, FoldersEndInABackslashAndExist)
