@@ -272,14 +272,6 @@ private:
     TListenSettings& EditSettings();
     void ResolveForListen();
 
-    std::unique_ptr<TListenSettings> FSettings;
-    bool FAllSent = true;
-    bool FPaused = false;
-    uint32_t FPausedBits = 0;     // write and close readiness that came while paused
-    uint16_t FPausedError = 0;    // the error the close came with
-    int64_t FReadCount = 0;
-    bool FCloseInvoked = false;
-    int FLastError = 0;
     // One entry of the send queue: a block of copied bytes, or a shared payload and how much
     // of it has gone.
     struct TSendEntry {
@@ -323,24 +315,33 @@ private:
         std::vector<TSendEntry> FItems;
         size_t FHead = 0;
     };
-    TSendEntries FBufList;
+    // Grouped by size, so that each of thousands of idle connections carries no padding.
+    uint32_t FPausedBits = 0;     // write and close readiness that came while paused
+    int FLastError = 0;
     int32_t FBufSize = DefaultBufSize;
-    size_t FBufferedBytes = 0;
-    bool FQueuedBefore = false;  // something was queued in this session (until the queue is dropped)
-    size_t FSlowQueueMark = 0;
-    bool FCongested = false;
-    bool FBacklogged = false;
-    size_t FOwnBytes = 0;
-    uint64_t FHandedBytes = 0;  // to the network in this session
-    bool FReadHeld = false;     // PauseReading
-    bool FHeldClose = false;    // the peer's close, kept while reading is paused
-    uint16_t FHeldCloseError = 0;
     TSocketSendFlags FSendFlags = wsSendNormal;
-    bool FDestroying = false;
-    bool FFlushRequested = false;
     // The loop made the first send of this round's flush together with others' (GatherSend):
     // its outcome, taken by the next TryToSend as the result of the send it would make.
-    bool FSentTogether = false;
-    uint16_t FSentTogetherCode = 0;  // Windows Sockets number of a failure
     int32_t FSentTogetherResult = 0;
+    uint16_t FSentTogetherCode = 0;  // Windows Sockets number of a failure
+    bool FSentTogether = false;
+    uint16_t FPausedError = 0;    // the error the close came with
+    uint16_t FHeldCloseError = 0;
+    bool FAllSent = true;
+    bool FPaused = false;
+    bool FCloseInvoked = false;
+    bool FQueuedBefore = false;  // something was queued in this session (until the queue is dropped)
+    bool FCongested = false;
+    bool FBacklogged = false;
+    bool FReadHeld = false;     // PauseReading
+    bool FHeldClose = false;    // the peer's close, kept while reading is paused
+    bool FDestroying = false;
+    bool FFlushRequested = false;
+    std::unique_ptr<TListenSettings> FSettings;
+    int64_t FReadCount = 0;
+    TSendEntries FBufList;
+    size_t FBufferedBytes = 0;
+    size_t FSlowQueueMark = 0;
+    size_t FOwnBytes = 0;
+    uint64_t FHandedBytes = 0;  // to the network in this session
 };
