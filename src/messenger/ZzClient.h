@@ -16,9 +16,11 @@ public:
     ByteString ReceiveBuffer;  // received, not yet consumed as whole packets
     // Room the receive buffer may keep when it holds little (see ClientDataAvailable).
     static constexpr size_t KeptReceiveRoom = 64 * 1024;
-    uint32_t Status = 0;
     ByteString ContactsReply;
     ByteString UserListData;
+    // (The short fields, here and below, follow each other, so that each of thousands of idle
+    // users carries no padding between them.)
+    uint32_t Status = 0;
     // The upload in progress did not fit in the server's room for user lists: its remaining
     // pieces are not kept (see TZzGenericSerwer::UserListLimit).
     bool UserListRefused = false;
@@ -48,22 +50,22 @@ private:
     friend class TZzGenericSerwer;
     friend class TZzSerwer;
     friend class TZzUserIndex;
-    TZzGenericSerwer* FSerwer = nullptr;  // the server it is filed with; it outlives the client
+    bool FLoggedIn = false;
+    bool FAwaitingLogin = false;  // listed among the clients still to log in, oldest first
     // Whether its reader keeps up: watched while its queue is behind, with what the reader owes
     // at the minimum rate since (see TZzSerwer::DropStalledReaders).
     bool FStallWatched = false;
-    int64_t FStallCheckedMs = 0;
-    uint64_t FStallAcked = 0;
-    uint64_t FStallDebt = 0;
-    uint64_t FAcceptSequence = 0;
+    uint32_t FUserNumber = 0;
     // Room for the long packet at the front of its buffer: granted, or asked for while held;
     // since when (granted or asked).
     uint32_t FRoomGranted = 0;
     uint32_t FRoomWanted = 0;
     int64_t FRoomSinceMs = 0;
-    uint32_t FUserNumber = 0;
-    bool FLoggedIn = false;
-    bool FAwaitingLogin = false;  // listed among the clients still to log in, oldest first
+    TZzGenericSerwer* FSerwer = nullptr;  // the server it is filed with; it outlives the client
+    int64_t FStallCheckedMs = 0;
+    uint64_t FStallAcked = 0;
+    uint64_t FStallDebt = 0;
+    uint64_t FAcceptSequence = 0;
     int64_t FAcceptedMs = 0;
     TZzClient* FAwaitingPrev = nullptr;
     TZzClient* FAwaitingNext = nullptr;

@@ -47,14 +47,35 @@ void TZzGenericSerwer::ClientDataAvailable(TCustomWSocket* sender, uint16_t erro
     ClientReceived(client, data);
     // A long packet leaves its room behind once it has been consumed: give it back, so that
     // what a connection holds follows what is waiting, not the longest packet of its session.
+    // An emptied buffer is freed (an idle connection holds none, whatever pieces its packets
+    // came in).
     ByteString& held = client->ReceiveBuffer;
-    if (held.capacity() > TZzClient::KeptReceiveRoom && held.size() * 4 < held.capacity())
+    if (held.empty()) {
+        if (held.capacity() > ByteString().capacity())
+            ByteString().swap(held);
+    } else if (held.capacity() > TZzClient::KeptReceiveRoom && held.size() * 4 < held.capacity()) {
         held.shrink_to_fit();
+    }
 }
 
 void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
 {
-    client->ReceiveBuffer.append(data);
+    ByteString& held = client->ReceiveBuffer;
+    if (held.empty() && !client->ReadPaused) {
+        // Nothing of an earlier read waits: the packets are handled where they were read, and
+        // only what they leave (a packet not yet whole, the rest of a turn) is kept. An idle
+        // connection then keeps no buffer at all, and no byte is copied twice.
+        size_t consumed = 0;
+        struct TKeepRest {
+            ByteString& Held;
+            ByteView Data;
+            size_t& Consumed;
+            ~TKeepRest() { Held.insert(0, Data.substr(std::min(Consumed, Data.size()))); }
+        } keep{held, data, consumed};
+        DispatchPackets(client, data, consumed, true);
+        return;
+    }
+    held.append(data);
     // A paused client's packets wait in its buffer (a read that still came, or the rest of the
     // read that paused it) until ResumeReaders dispatches them.
     if (client->ReadPaused)
@@ -65,15 +86,19 @@ void TZzSerwer::ClientReceived(TZzClient* client, ByteView data)
 void TZzSerwer::DispatchPackets(TZzClient* client, bool inTurns)
 {
     ByteString& buffer = client->ReceiveBuffer;
-    // Each packet counts as consumed before its handler runs, so a handler that raises can
-    // never have the same packet dispatched again by the next read.
     size_t consumed = 0;
     struct TTrim {
         ByteString& Buffer;
         size_t& Consumed;
         ~TTrim() { Buffer.erase(0, Consumed); }
     } trim{buffer, consumed};
+    DispatchPackets(client, buffer, consumed, inTurns);
+}
 
+void TZzSerwer::DispatchPackets(TZzClient* client, ByteView bytes, size_t& consumed, bool inTurns)
+{
+    // Each packet counts as consumed before its handler runs, so a handler that raises can
+    // never have the same packet dispatched again by the next read.
     TSendQueueTotal& total = FLoop.QueuedTotal();
     const uint64_t queuedBefore = total.QueuedEver();
     int handled = 0;
@@ -86,7 +111,7 @@ void TZzSerwer::DispatchPackets(TZzClient* client, bool inTurns)
         ~TOwnQueue() { Total.OwnQueue = Before; }
     } own{total, total.OwnQueue};
     total.OwnQueue = client;
-    while (buffer.size() - consumed >= PacketHeaderSize) {
+    while (bytes.size() - consumed >= PacketHeaderSize) {
         // One thread serves everyone: a turn ends after a bounded number of packets or of bytes
         // they queued (a status change goes to every user online), and the rest waits for the
         // next round, after the other connections have had theirs.
@@ -94,10 +119,10 @@ void TZzSerwer::DispatchPackets(TZzClient* client, bool inTurns)
             YieldTurn(client);
             return;
         }
-        ByteView rest = ByteView(buffer).substr(consumed);
+        ByteView rest = bytes.substr(consumed);
         uint32_t length = BytesToUInt32(rest.substr(4));
         if (length > MaxPacketLength) {
-            consumed = buffer.size();
+            consumed = bytes.size();
             client->MarkCloseCause(ccPacketTooLong);
             client->Close();
             return;

@@ -95,7 +95,10 @@ private:
 
     // The complete packets at the front of the client's buffer, in order: in turns while it is
     // read, all of them once its connection has ended.
+    // The packets waiting in the client's buffer; the second form those of bytes from consumed
+    // on, counting each as consumed before its handler runs.
     void DispatchPackets(TZzClient* client, bool inTurns);
+    void DispatchPackets(TZzClient* client, ByteView bytes, size_t& consumed, bool inTurns);
     bool Hold(TZzClient* client);  // stops reading it; false when it is held already
     // Whether a client whose packet fed a queue that is behind, over the bound, is held for it.
     bool HoldsAtBound(const TZzClient* client) const;

@@ -42,6 +42,7 @@
 #include "net/ConnectionCounters.h"
 #include "net/EventLoop.h"
 #include "net/SendQueueTotal.h"
+#include "net/SocketEvent.h"
 #include "net/WSockbuf.h"
 #include "net/WSocketNames.h"
 
@@ -81,15 +82,15 @@ public:
     std::string Name;  // the component name
 
     // Properties. Writes that the state forbids are reported through the error path.
-    const std::string& GetAddr() const { return FAddrStr; }
+    const std::string& GetAddr() const { return Settings().AddrStr; }
     void SetAddr(const std::string& value);
-    const std::string& GetPort() const { return FPortStr; }
+    const std::string& GetPort() const { return Settings().PortStr; }
     void SetPort(const std::string& value);
-    const std::string& GetProto() const { return FProtoStr; }
+    const std::string& GetProto() const { return Settings().ProtoStr; }
     void SetProto(const std::string& value);
-    const std::string& GetLocalAddr() const { return FLocalAddr; }
+    const std::string& GetLocalAddr() const { return Settings().LocalAddr; }
     void SetLocalAddr(const std::string& value);
-    const std::string& GetLocalPort() const { return FLocalPort; }
+    const std::string& GetLocalPort() const { return Settings().LocalPort; }
     void SetLocalPort(const std::string& value);
     TSocketState State() const { return FState; }
     virtual std::string PeerAddr();
@@ -119,15 +120,15 @@ public:
     TCloseCause CloseCause() const { return FCloseCause; }
 
     // Events; an unassigned one is skipped.
-    TSessionEvent OnSessionAvailable;
-    TSessionEvent OnSessionClosed;
-    TSessionEvent OnDataAvailable;
-    TSessionEvent OnDataSent;
-    TSessionEvent OnSessionConnected;
-    TSendData OnSendData;
-    TChangeState OnChangeState;
-    TNotifyEvent OnError;
-    TBgExceptionEvent OnBgException;
+    TSocketEvent<TSessionEvent> OnSessionAvailable;
+    TSocketEvent<TSessionEvent> OnSessionClosed;
+    TSocketEvent<TSessionEvent> OnDataAvailable;
+    TSocketEvent<TSessionEvent> OnDataSent;
+    TSocketEvent<TSessionEvent> OnSessionConnected;
+    TSocketEvent<TSendData> OnSendData;
+    TSocketEvent<TChangeState> OnChangeState;
+    TSocketEvent<TNotifyEvent> OnError;
+    TSocketEvent<TBgExceptionEvent> OnBgException;
 
     // Operations; none of them waits for the network.
     virtual void Listen();
@@ -182,6 +183,8 @@ public:
 protected:
     void WndProc(TMessage& msg) override;
     void Flush() override;
+    bool GatherSend(TGatheredSend& send) override;
+    void SentTogether(const TGatheredSend& send) override;
     virtual void Dispatch(TMessage& msg);  // a layer handles its numbers and passes on the rest
     void HandleBgException(const std::exception& e);
 
@@ -248,25 +251,27 @@ protected:
     TCloseCause FCloseCause = ccNone;
 
 private:
+    // What Listen is told and resolves: address, port, protocol, local address. Only a socket
+    // that is told any of it holds them; an accepted connection (one of thousands of idle
+    // users) reads the defaults and holds none.
+    struct TListenSettings {
+        int AddrFamily = AF_INET;
+        int SocketType = 1;
+        int ProtoNumber = 6;
+        std::string AddrStr, PortStr, ProtoStr = "tcp";
+        bool AddrAssigned = false, AddrResolved = false;
+        bool PortAssigned = false, PortResolved = false;
+        bool ProtoAssigned = true, ProtoResolved = false;
+        std::string LocalAddr = "0.0.0.0";
+        std::string LocalPort = "0";
+        sockaddr_in Sin{};
+        // All but the address and port given, as a new socket has them.
+        void Reset();
+    };
+    const TListenSettings& Settings() const;
+    TListenSettings& EditSettings();
     void ResolveForListen();
 
-    int FAddrFamily = AF_INET;
-    int FSocketType = 1;
-    int FProtoNumber = 6;
-    std::string FAddrStr, FPortStr, FProtoStr;
-    bool FAddrAssigned = false, FAddrResolved = false;
-    bool FPortAssigned = false, FPortResolved = false;
-    bool FProtoAssigned = false, FProtoResolved = false;
-    std::string FLocalAddr = "0.0.0.0";
-    std::string FLocalPort = "0";
-    sockaddr_in FSin{};
-    bool FAllSent = true;
-    bool FPaused = false;
-    uint32_t FPausedBits = 0;     // write and close readiness that came while paused
-    uint16_t FPausedError = 0;    // the error the close came with
-    int64_t FReadCount = 0;
-    bool FCloseInvoked = false;
-    int FLastError = 0;
     // One entry of the send queue: a block of copied bytes, or a shared payload and how much
     // of it has gone.
     struct TSendEntry {
@@ -299,31 +304,44 @@ private:
             if (++FHead == FItems.size())
                 clear();
         }
+        // An emptied queue gives its slots back: an idle connection holds none.
         void clear()
         {
-            FItems.clear();
+            std::vector<TSendEntry>().swap(FItems);
             FHead = 0;
-            if (FItems.capacity() > 4)
-                std::vector<TSendEntry>().swap(FItems);
         }
 
     private:
         std::vector<TSendEntry> FItems;
         size_t FHead = 0;
     };
-    TSendEntries FBufList;
+    // Grouped by size, so that each of thousands of idle connections carries no padding.
+    uint32_t FPausedBits = 0;     // write and close readiness that came while paused
+    int FLastError = 0;
     int32_t FBufSize = DefaultBufSize;
-    size_t FBufferedBytes = 0;
+    TSocketSendFlags FSendFlags = wsSendNormal;
+    // The loop made the first send of this round's flush together with others' (GatherSend):
+    // its outcome, taken by the next TryToSend as the result of the send it would make.
+    int32_t FSentTogetherResult = 0;
+    uint16_t FSentTogetherCode = 0;  // Windows Sockets number of a failure
+    bool FSentTogether = false;
+    uint16_t FPausedError = 0;    // the error the close came with
+    uint16_t FHeldCloseError = 0;
+    bool FAllSent = true;
+    bool FPaused = false;
+    bool FCloseInvoked = false;
     bool FQueuedBefore = false;  // something was queued in this session (until the queue is dropped)
-    size_t FSlowQueueMark = 0;
     bool FCongested = false;
     bool FBacklogged = false;
-    size_t FOwnBytes = 0;
-    uint64_t FHandedBytes = 0;  // to the network in this session
     bool FReadHeld = false;     // PauseReading
     bool FHeldClose = false;    // the peer's close, kept while reading is paused
-    uint16_t FHeldCloseError = 0;
-    TSocketSendFlags FSendFlags = wsSendNormal;
     bool FDestroying = false;
     bool FFlushRequested = false;
+    std::unique_ptr<TListenSettings> FSettings;
+    int64_t FReadCount = 0;
+    TSendEntries FBufList;
+    size_t FBufferedBytes = 0;
+    size_t FSlowQueueMark = 0;
+    size_t FOwnBytes = 0;
+    uint64_t FHandedBytes = 0;  // to the network in this session
 };

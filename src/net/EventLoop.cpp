@@ -170,11 +170,39 @@ void TEventLoop::RunFlushes()
     // A flush may ask for more (a close that pushes, an event that sends): run until none is left.
     while (!FlushRequests.empty()) {
         Flushing.swap(FlushRequests);
+        SendTogether();
         for (TEndpoint e : Flushing)
             if (auto it = Endpoints.find(e); it != Endpoints.end())
                 it->second->Flush();
         Flushing.clear();
     }
+}
+
+void TEventLoop::SendTogether()
+{
+    // One socket's send costs one call either way.
+    if (Flushing.size() < 2 || !Backend->SendsTogether())
+        return;
+    Gathered.clear();
+    GatheredTargets.clear();
+    for (TEndpoint e : Flushing) {
+        auto it = Endpoints.find(e);
+        if (it == Endpoints.end())
+            continue;
+        TGatheredSend send;
+        if (it->second->GatherSend(send)) {
+            Gathered.push_back(send);
+            GatheredTargets.push_back(it->second);
+        }
+    }
+    // A single one is not worth it: its flush makes it as usual.
+    if (Gathered.size() >= 2) {
+        for (TGatheredSend& send : Gathered)
+            send.Made = true;
+        Backend->SendAll(Gathered.data(), Gathered.size());
+    }
+    for (size_t i = 0; i < Gathered.size(); ++i)
+        GatheredTargets[i]->SentTogether(Gathered[i]);
 }
 
 void TEventLoop::Run()

@@ -47,12 +47,31 @@ inline intptr_t MakeSelectLParam(uint32_t events, uint32_t error)
     return static_cast<intptr_t>((error << 16) | (events & 0xFFFF));
 }
 
+// A send of the round's flush that the loop makes together with the other targets' first sends.
+struct TGatheredSend {
+    TSocket Fd = INVALID_SOCKET;
+    const char* Data = nullptr;
+    int Len = 0;
+    bool Urgent = false;
+    bool Made = false;  // false: the loop did not make it after all; the target makes it itself
+    bool Done = false;  // the system's side has its outcome
+    int Result = 0;     // as SocketSend returns it: bytes taken, or -1
+    int Error = 0;      // the system's error number when Result is -1
+};
+
 class TNotificationTarget {
 public:
     virtual ~TNotificationTarget() = default;
     virtual void WndProc(TMessage& msg) = 0;
     // Runs at the end of the round for a target that asked for it (RequestFlush).
     virtual void Flush() {}
+    // Just before the round's flushes: the first send this target's Flush would make (false:
+    // none). The loop makes the gathered sends together and hands each one's outcome back with
+    // SentTogether before any flush runs; the target takes it as the result of that send, which
+    // it does not make again. Nothing else runs in between. A target gathers one send at most
+    // until its outcome is handed back, even if it is listed twice.
+    virtual bool GatherSend(TGatheredSend&) { return false; }
+    virtual void SentTogether(const TGatheredSend&) {}
 };
 
 class TEventLoop {
@@ -103,6 +122,12 @@ public:
     // (POSIX systems).
     int Descriptor();
 
+    // How the round's sends reach the system: "io_uring" (the first send of every flushed socket
+    // in one system call), "epoll" (one call per send; also where the system has no io_uring or
+    // refuses it), "windows". Chosen when the loop is made; TZZ_EVENT_BACKEND=epoll or io_uring
+    // asks for one (io_uring still falls back where it cannot be had).
+    const char* BackendName() const;
+
     // What the send queues of this loop's sockets hold together.
     TSendQueueTotal& QueuedTotal() { return FQueuedTotal; }
 
@@ -141,6 +166,8 @@ private:
     void RunRound();
     bool InRound = false;
     void RunFlushes();
+    // The first sends of the flushes about to run, made together where the system allows it.
+    void SendTogether();
     // When the earliest delayed message is due; -1 when none waits.
     int64_t EarliestDueMs() const;
 
@@ -152,6 +179,8 @@ private:
     std::deque<TQueued> Queue;
     std::vector<TEndpoint> FlushRequests;
     std::vector<TEndpoint> Flushing;
+    std::vector<TGatheredSend> Gathered;
+    std::vector<TNotificationTarget*> GatheredTargets;
     std::vector<TDelayed> Delayed;  // few entries: kept unsorted
     TSendQueueTotal FQueuedTotal{*this};
 };

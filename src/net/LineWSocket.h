@@ -24,7 +24,7 @@ public:
     int LineLimit = 65536;
     bool LineEcho = false;
     bool LineEdit = false;
-    TLineLimitEvent OnLineLimitExceeded;
+    TSocketEvent<TLineLimitEvent> OnLineLimitExceeded;
 
     int Receive(void* buffer, int bufferSize) override;
     int RcvdCount() override;

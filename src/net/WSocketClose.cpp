@@ -77,7 +77,7 @@ void TCustomWSocket::Abort()
     // Only what Send could not have handed over at once is dropped.
     PushRound();
     DeleteBufferedData();
-    if (FState == wsConnected && FProtoNumber == IPPROTO_TCP) {
+    if (FState == wsConnected && Settings().ProtoNumber == IPPROTO_TCP) {
         LingerOnOff = wsLingerOff;
         SetLingerOption();
     }

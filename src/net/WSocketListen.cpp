@@ -7,32 +7,34 @@
 
 void TCustomWSocket::ResolveForListen()
 {
-    if (!FProtoResolved) {
-        FProtoNumber = WSocketResolveProto(FProtoStr);
-        FSocketType = FProtoNumber == IPPROTO_UDP ? 2 : 1;
-        FProtoResolved = true;
+    TListenSettings& set = EditSettings();
+    if (!set.ProtoResolved) {
+        set.ProtoNumber = WSocketResolveProto(set.ProtoStr);
+        set.SocketType = set.ProtoNumber == IPPROTO_UDP ? 2 : 1;
+        set.ProtoResolved = true;
     }
-    if (!FPortResolved) {
-        FSin.sin_port = htons(WSocketResolvePort(FPortStr, FProtoStr));
-        FPortResolved = true;
+    if (!set.PortResolved) {
+        set.Sin.sin_port = htons(WSocketResolvePort(set.PortStr, set.ProtoStr));
+        set.PortResolved = true;
     }
-    if (!FAddrResolved) {
-        FSin.sin_addr.s_addr = WSocketResolveHost(FAddrStr);
-        FAddrResolved = true;
+    if (!set.AddrResolved) {
+        set.Sin.sin_addr.s_addr = WSocketResolveHost(set.AddrStr);
+        set.AddrResolved = true;
     }
 }
 
 void TCustomWSocket::Listen()
 {
-    if (!FPortAssigned) {
+    const TListenSettings& given = Settings();
+    if (!given.PortAssigned) {
         SocketError("listen: port not assigned", WSAEINVAL);
         return;
     }
-    if (!FProtoAssigned) {
+    if (!given.ProtoAssigned) {
         SocketError("listen: protocol not assigned", WSAEINVAL);
         return;
     }
-    if (!FAddrAssigned) {
+    if (!given.AddrAssigned) {
         SocketError("listen: address not assigned", WSAEINVAL);
         return;
     }
@@ -44,13 +46,14 @@ void TCustomWSocket::Listen()
     }
     DeleteBufferedData();
 
-    TSocket s = SocketOpen(FAddrFamily, FSocketType == 2 ? SOCK_DGRAM : SOCK_STREAM, FProtoNumber);
+    TListenSettings& set = EditSettings();
+    TSocket s = SocketOpen(set.AddrFamily, set.SocketType == 2 ? SOCK_DGRAM : SOCK_STREAM, set.ProtoNumber);
     if (s == INVALID_SOCKET) {
         SocketErrorOfLastCall("socket");
         return;
     }
     SocketSetListenOptions(s);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&FSin), sizeof FSin) != 0) {
+    if (::bind(s, reinterpret_cast<sockaddr*>(&set.Sin), sizeof set.Sin) != 0) {
         int code = SocketBindError(SocketLastError());
         SocketClose(s);
         SocketError("Bind", code);
@@ -58,7 +61,7 @@ void TCustomWSocket::Listen()
     }
     FHSocket = s;
     ChangeState(wsBound);
-    if (FSocketType == 2) {
+    if (set.SocketType == 2) {
         ChangeState(wsListening);
         ChangeState(wsConnected);
         if (OnSessionConnected)

@@ -26,9 +26,9 @@ void TWSocketClient::Dup(TSocket newHSocket)
     sockaddr_in sin{};
     socklen_t len = sizeof sin;
     if (getpeername(FHSocket, reinterpret_cast<sockaddr*>(&sin), &len) == 0) {
-        char text[INET_ADDRSTRLEN];
-        FPeerAddr = inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text);
-        FPeerPort = std::to_string(ntohs(sin.sin_port));
+        FPeerIn = sin.sin_addr;
+        FPeerPortNumber = ntohs(sin.sin_port);
+        FPeerKnown = true;
     } else if (int code = SocketLastError(); code == WSAENOTCONN || code == WSAECONNRESET) {
         // Reset while it waited to be accepted: some systems (Wine) report nothing more of such
         // a connection, which would then stay for ever. Its close is reported here instead, and
@@ -36,6 +36,19 @@ void TWSocketClient::Dup(TSocket newHSocket)
         // reports the close too, the second report finds the session ended and does nothing.
         PostMessageToSelf(WM_ASYNCSELECT, static_cast<uintptr_t>(FHSocket), MakeSelectLParam(FD_CLOSE, WSAECONNRESET));
     }
+}
+
+std::string TWSocketClient::PeerAddr()
+{
+    if (!FPeerKnown)
+        return "error";
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &FPeerIn, text, sizeof text);
+}
+
+std::string TWSocketClient::PeerPort()
+{
+    return FPeerKnown ? std::to_string(FPeerPortNumber) : "error";
 }
 
 void TWSocketClient::SendBanner()

@@ -21,8 +21,9 @@ public:
     TCustomWSocketServer* Server = nullptr;
 
     void Dup(TSocket newHSocket) override;
-    std::string PeerAddr() override { return FPeerAddr; }
-    std::string PeerPort() override { return FPeerPort; }
+    // The peer's address and port as text; "error" when the system could not tell them.
+    std::string PeerAddr() override;
+    std::string PeerPort() override;
     void SendBanner();
     // Whether a connection was ever adopted (Dup succeeded).
     bool Adopted() const { return FAdopted; }
@@ -39,8 +40,11 @@ private:
     // Where the server lists it, and which listing this is (see TCustomWSocketServer).
     size_t FListIndex = 0;
     uint64_t FListSerial = 0;
-    std::string FPeerAddr = "error";
-    std::string FPeerPort = "error";
+    // Kept as the system gave them and written out when asked: the text of every idle user's
+    // address would cost two strings per connection.
+    in_addr FPeerIn{};
+    uint16_t FPeerPortNumber = 0;
+    bool FPeerKnown = false;
     bool FClosedNotified = false;
     bool FAdopted = false;
 };

@@ -60,6 +60,15 @@ void TCustomWSocket::Queued(size_t len, size_t own)
 
 void TCustomWSocket::DeleteBufferedData()
 {
+    // A send the loop made for this queue is counted even though nothing will look at it now.
+    if (FSentTogether) {
+        FSentTogether = false;
+        if (FSentTogetherResult > 0) {
+            FHandedBytes += static_cast<uint64_t>(FSentTogetherResult);
+            if (FCounters)
+                FCounters->BytesSent += static_cast<uint64_t>(FSentTogetherResult);
+        }
+    }
     FBufList.clear();  // drops this queue's references to shared payloads
     FLoop.QueuedTotal().Remove(FOwnBytes);
     FOwnBytes = 0;
@@ -177,6 +186,48 @@ void TCustomWSocket::Flush()
     }
 }
 
+// The bytes the first send of TryToSend would hand over, or false when it would first drop an
+// emptied block (then it makes its own sends).
+static bool FrontBytes(const char*& p, int32_t& len, TBuffer* block, const TSharedBytes& shared, size_t sharedSent)
+{
+    if (block) {
+        p = block->Peek(len);
+        return len > 0;
+    }
+    ByteView rest = shared->Bytes().substr(sharedSent);
+    p = rest.data();
+    len = static_cast<int32_t>(std::min<size_t>(rest.size(), INT32_MAX));
+    return len > 0;
+}
+
+bool TCustomWSocket::GatherSend(TGatheredSend& send)
+{
+    // Only what Flush would send at once: a connected socket with a queue and no outcome
+    // still to take.
+    if (!FFlushRequested || FSentTogether || FState != wsConnected || FAllSent || FHSocket == INVALID_SOCKET ||
+        FBufList.empty())
+        return false;
+    TSendEntry& e = FBufList.front();
+    const char* p = nullptr;
+    int32_t len = 0;
+    if (!FrontBytes(p, len, e.Block.get(), e.Shared, e.SharedSent))
+        return false;
+    send.Fd = FHSocket;
+    send.Data = p;
+    send.Len = len;
+    send.Urgent = FSendFlags == wsSendUrgent;
+    FSentTogether = true;  // its outcome is on its way: not gathered twice
+    FSentTogetherResult = 0;
+    return true;
+}
+
+void TCustomWSocket::SentTogether(const TGatheredSend& send)
+{
+    FSentTogether = send.Made;
+    FSentTogetherResult = send.Result;
+    FSentTogetherCode = send.Result < 0 ? static_cast<uint16_t>(SocketErrorNumber(send.Error)) : 0;
+}
+
 void TCustomWSocket::PushRound()
 {
     if (FFlushRequested && FState == wsConnected && FHSocket != INVALID_SOCKET) {
@@ -247,7 +298,19 @@ void TCustomWSocket::TryToSend()
             p = rest.data();
             len = static_cast<int32_t>(std::min<size_t>(rest.size(), INT32_MAX));
         }
-        int n = SocketSend(FHSocket, reinterpret_cast<const char*>(p), len, FSendFlags == wsSendUrgent);
+        // The loop may have made this send already, with the round's others (GatherSend):
+        // its outcome stands for the call, which is not made again.
+        int n = 0;
+        int code = 0;
+        if (FSentTogether) {
+            FSentTogether = false;
+            n = FSentTogetherResult;
+            code = FSentTogetherCode;
+        } else {
+            n = SocketSend(FHSocket, reinterpret_cast<const char*>(p), len, FSendFlags == wsSendUrgent);
+            if (n < 0)
+                code = SocketLastError();
+        }
         if (n > 0) {
             if (e.Block) {
                 e.Block->Remove(static_cast<int32_t>(n));
@@ -278,7 +341,6 @@ void TCustomWSocket::TryToSend()
         }
         if (n == 0)
             return;
-        int code = SocketLastError();
         if (IsConnectionEnd(code)) {
             // The inner close reports the end with this code, unless it was reported already
             // (a goodbye sent from the close notification) or the object is being destroyed.

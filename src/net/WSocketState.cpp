@@ -14,18 +14,8 @@ void TCustomWSocket::AssignDefaultValue()
 {
     FHSocket = INVALID_SOCKET;
     FState = wsClosed;
-    FAddrFamily = AF_INET;
-    FSocketType = 1;
-    FProtoNumber = 6;
-    FProtoStr = "tcp";
-    FProtoAssigned = true;
-    FProtoResolved = false;
-    FAddrAssigned = FAddrResolved = false;
-    FPortAssigned = FPortResolved = false;
-    FLocalAddr = "0.0.0.0";
-    FLocalPort = "0";
-    FSin = sockaddr_in{};
-    FSin.sin_family = AF_INET;
+    if (FSettings)
+        FSettings->Reset();
     LingerOnOff = wsLingerOn;
     LingerTimeout = 0;
     FAllSent = true;
@@ -36,6 +26,34 @@ void TCustomWSocket::AssignDefaultValue()
     FCloseInvoked = false;
     FReadHeld = false;
     FHeldClose = false;
+}
+
+void TCustomWSocket::TListenSettings::Reset()
+{
+    std::string addr = std::move(AddrStr), port = std::move(PortStr);
+    *this = TListenSettings{};
+    AddrStr = std::move(addr);
+    PortStr = std::move(port);
+    Sin.sin_family = AF_INET;
+}
+
+const TCustomWSocket::TListenSettings& TCustomWSocket::Settings() const
+{
+    static const TListenSettings defaults = [] {
+        TListenSettings d;
+        d.Sin.sin_family = AF_INET;
+        return d;
+    }();
+    return FSettings ? *FSettings : defaults;
+}
+
+TCustomWSocket::TListenSettings& TCustomWSocket::EditSettings()
+{
+    if (!FSettings) {
+        FSettings = std::make_unique<TListenSettings>();
+        FSettings->Sin.sin_family = AF_INET;
+    }
+    return *FSettings;
 }
 
 void TCustomWSocket::ChangeState(TSocketState newState)
@@ -90,11 +108,13 @@ void TCustomWSocket::SetAddr(const std::string& value)
         return;
     }
     std::string v = TrimText(value);
-    if (v == FAddrStr && FAddrAssigned)
+    const TListenSettings& now = Settings();
+    if (v == now.AddrStr && now.AddrAssigned)
         return;
-    FAddrStr = v;
-    FAddrAssigned = !v.empty();
-    FAddrResolved = false;
+    TListenSettings& set = EditSettings();
+    set.AddrStr = v;
+    set.AddrAssigned = !v.empty();
+    set.AddrResolved = false;
 }
 
 void TCustomWSocket::SetPort(const std::string& value)
@@ -104,11 +124,13 @@ void TCustomWSocket::SetPort(const std::string& value)
         return;
     }
     std::string v = TrimText(value);
-    if (v == FPortStr && FPortAssigned)
+    const TListenSettings& now = Settings();
+    if (v == now.PortStr && now.PortAssigned)
         return;
-    FPortStr = v;
-    FPortAssigned = !v.empty();
-    FPortResolved = false;
+    TListenSettings& set = EditSettings();
+    set.PortStr = v;
+    set.PortAssigned = !v.empty();
+    set.PortResolved = false;
 }
 
 void TCustomWSocket::SetProto(const std::string& value)
@@ -118,11 +140,13 @@ void TCustomWSocket::SetProto(const std::string& value)
         return;
     }
     std::string v = TrimText(value);
-    if (v == FProtoStr && FProtoAssigned)
+    const TListenSettings& now = Settings();
+    if (v == now.ProtoStr && now.ProtoAssigned)
         return;
-    FProtoStr = v;
-    FProtoAssigned = !v.empty();
-    FProtoResolved = false;
+    TListenSettings& set = EditSettings();
+    set.ProtoStr = v;
+    set.ProtoAssigned = !v.empty();
+    set.ProtoResolved = false;
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& value)
@@ -137,7 +161,7 @@ void TCustomWSocket::SetLocalAddr(const std::string& value)
         return;
     }
     char text[INET_ADDRSTRLEN];
-    FLocalAddr = inet_ntop(AF_INET, &a, text, sizeof text);
+    EditSettings().LocalAddr = inet_ntop(AF_INET, &a, text, sizeof text);
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& value)
@@ -146,7 +170,7 @@ void TCustomWSocket::SetLocalPort(const std::string& value)
         RaiseException("Cannot change LocalPort if not closed");
         return;
     }
-    FLocalPort = value;
+    EditSettings().LocalPort = value;
 }
 
 void TCustomWSocket::SetSendFlags(int value)

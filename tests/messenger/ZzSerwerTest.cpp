@@ -222,3 +222,51 @@ TEST_F(ZzSerwerTest, DisconnectOnceAndDestructionWithoutDisconnect)
     EXPECT_TRUE(a.WaitClosed());
     EXPECT_TRUE(c.WaitClosed());
 }
+
+TEST_F(ZzSerwerTest, ARaisingHandlerLeavesTheRestOfItsReadForLaterInOrder)
+{
+    // The packets of a read are handled where they were read; what the raising one leaves
+    // behind it must still come, once, in order, with the next read's bytes after it.
+    bool first = true;
+    Serwer->OnClientCommand = [&](TZzClient* c, int32_t type, ByteView payload) {
+        Commands.push_back({c, type, ByteString(payload)});
+        if (std::exchange(first, false))
+            throw std::runtime_error("handler failed");
+    };
+    TZzPeer peer(Port());
+    TZzClient* client = WaitClient(0);
+    ASSERT_NE(client, nullptr);
+    ByteString third = TZzPeer::Frame(9, "xyz");
+    peer.Send(TZzPeer::Frame(2, U32(2)) + TZzPeer::Frame(8, "") + third.substr(0, 4));
+    ASSERT_TRUE(RunUntil([&] { return !Commands.empty(); }));
+    RunFor(20);
+    peer.Send(third.substr(4));
+    ASSERT_TRUE(RunUntil([&] { return Commands.size() == 3; }));
+    RunFor(20);
+    ASSERT_EQ(Commands.size(), 3u);
+    EXPECT_EQ(Commands[0].Type, 2);
+    EXPECT_EQ(Commands[1].Type, 8);
+    EXPECT_EQ(Commands[2].Type, 9);
+    EXPECT_EQ(Commands[2].Payload, "xyz");
+    EXPECT_TRUE(client->ReceiveBuffer.empty());
+    EXPECT_EQ(client->State(), wsConnected);
+}
+
+TEST_F(ZzSerwerTest, AConnectionWhosePacketsWereAllHandledHoldsNoReceiveBuffer)
+{
+    TZzPeer peer(Port());
+    TZzClient* client = WaitClient(0);
+    ASSERT_NE(client, nullptr);
+    // Whole packets, then a packet in two pieces: nothing is kept once all are handled.
+    peer.Send(TZzPeer::Frame(2, U32(2) + ByteString(40, 'd')) + TZzPeer::Frame(8, ByteString(40, 'e')));
+    ASSERT_TRUE(RunUntil([&] { return Commands.size() == 2; }));
+    ByteString last = TZzPeer::Frame(9, ByteString(40, 'f'));
+    peer.Send(last.substr(0, 20));
+    RunFor(30);
+    peer.Send(last.substr(20));
+    ASSERT_TRUE(RunUntil([&] { return Commands.size() == 3; }));
+    RunFor(20);
+    EXPECT_EQ(Commands[2].Payload, ByteString(40, 'f'));
+    EXPECT_TRUE(client->ReceiveBuffer.empty());
+    EXPECT_LE(client->ReceiveBuffer.capacity(), ByteString().capacity());
+}

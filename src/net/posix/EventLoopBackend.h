@@ -1,11 +1,14 @@
 #pragma once
 // The event loop's readiness on Linux: epoll, level-triggered, with an eventfd that makes the
-// loop's descriptor readable for posted work and a timerfd for the earliest delayed message.
+// loop's descriptor readable for posted work and a timerfd for the earliest delayed message;
+// the round's sends through an io_uring ring where there is one (SendRing.h).
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "SendRing.h"
 #include "net/EventLoop.h"
 
 struct TEventLoop::TBackend {
@@ -31,6 +34,9 @@ struct TEventLoop::TBackend {
     void StopAccepting(int fd, TRegistration& reg);
     void ResumeAccepting(int fd, TRegistration& reg);
 
+    bool SendsTogether() const { return Ring != nullptr; }
+    void SendAll(TGatheredSend* sends, size_t count) { Ring->SendAll(sends, count); }
+
     // The timer set for the earliest delayed message.
     void ArmTimer();
     TRegistration* Find(int fd);
@@ -48,4 +54,5 @@ struct TEventLoop::TBackend {
     uint64_t NextSerial = 1;
     std::vector<TRegistration> Registrations;  // indexed by descriptor
     std::unordered_map<int, std::function<void()>> Watchers;
+    std::unique_ptr<TSendRing> Ring;  // none: each send is a call of its own
 };

@@ -24,6 +24,9 @@ struct TEventLoop::TBackend {
 
     void Poll(int timeoutMs);
     void RoundEnd() {}
+    // Each send is a call of its own here.
+    bool SendsTogether() const { return false; }
+    void SendAll(TGatheredSend*, size_t) {}
     // A listening socket's accept stopped while snoozed (it is not reported meanwhile), and
     // started again.
     void StopAccepting(TSocket, TRegistration&) {}

@@ -128,6 +128,11 @@ void TEventLoop::PauseReading(TSocket s, bool paused)
         Backend->GiveReadBack(*reg, s);
 }
 
+const char* TEventLoop::BackendName() const
+{
+    return "windows";
+}
+
 void TEventLoop::QuitFromAnyThread()
 {
     PostMessageW(Backend->Window, QuitRequest, 0, 0);
