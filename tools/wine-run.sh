@@ -112,6 +112,14 @@ if [ "$1" = "--display" ]; then
     sleep 0.02
   done
   [ -f "$x_dir/wm-ready" ] || fail "openbox could not be started on $DISPLAY"
+  # A server of this prefix still running without a display (the one that has just made the
+  # prefix lingers a few seconds) would give the program its display-less desktop: no window
+  # could be made. It is waited for, and stopped if it does not end.
+  server=/usr/lib/wine/wineserver64
+  [ -x "$server" ] || server="$(command -v wineserver || true)"
+  if [ -n "$server" ]; then
+    timeout 20 "$server" -w 2>/dev/null || "$server" -k 2>/dev/null
+  fi
   # The output through a file, as below; the display ends with the program.
   out="$x_dir/out"
   : >"$out"  # there before tail looks for it
@@ -124,8 +132,6 @@ if [ "$1" = "--display" ]; then
     echo "wine-run.sh: $1 ended with status $status and wrote nothing" >&2
   fi
   # Wine's desktop of this prefix goes with its display: its server ends before the display does.
-  server=/usr/lib/wine/wineserver64
-  [ -x "$server" ] || server="$(command -v wineserver || true)"
   [ -z "$server" ] || timeout 10 "$server" -w 2>/dev/null
   exit $status
 fi

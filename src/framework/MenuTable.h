@@ -66,6 +66,24 @@ struct TMenuState {
 // always enabled.
 bool MenuItemEnabled(TMenuCommand command, const TMenuState& state);
 
+// Runs a command on a standard window, whichever toolkit draws it: each has the same click
+// handlers, named after the menu items.
+template <class TForm>
+void RunMenuCommand(TForm& form, TMenuCommand command)
+{
+    switch (command) {
+    case TMenuCommand::FileExit: form.FileExitItemClick(); break;
+    case TMenuCommand::HelpContents: form.Contents1Click(); break;
+    case TMenuCommand::HelpOnHelp: form.Temmenu1Click(); break;
+    case TMenuCommand::Telephone: form.Telefon1Click(); break;
+    case TMenuCommand::Mail: form.Poczta1Click(); break;
+    case TMenuCommand::WebPage: form.Hipertekst1Click(); break;
+    case TMenuCommand::Update: form.Uaktualnienie1Click(); break;
+    case TMenuCommand::About: form.AboutItemClick(); break;
+    case TMenuCommand::None: break;
+    }
+}
+
 // The one button of the main toolbar ("Main", top dock, no close button of its own): glyph only,
 // the tooltip is the hint's short part, the status bar shows its (empty) long part.
 struct TToolButton {

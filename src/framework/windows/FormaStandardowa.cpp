@@ -225,17 +225,7 @@ bool TFormaStandardowa::TranslateShortcut(MSG& msg)
 
 void TFormaStandardowa::RunCommand(TMenuCommand command)
 {
-    switch (command) {
-    case TMenuCommand::FileExit: FileExitItemClick(); break;
-    case TMenuCommand::HelpContents: Contents1Click(); break;
-    case TMenuCommand::HelpOnHelp: Temmenu1Click(); break;
-    case TMenuCommand::Telephone: Telefon1Click(); break;
-    case TMenuCommand::Mail: Poczta1Click(); break;
-    case TMenuCommand::WebPage: Hipertekst1Click(); break;
-    case TMenuCommand::Update: Uaktualnienie1Click(); break;
-    case TMenuCommand::About: AboutItemClick(); break;
-    case TMenuCommand::None: break;
-    }
+    RunMenuCommand(*this, command);
 }
 
 void TFormaStandardowa::FileExitItemClick()
