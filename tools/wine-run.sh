@@ -39,11 +39,28 @@ fail() {
   exit 125
 }
 [ -n "$wine" ] && [ -x "$wine" ] || fail "Wine is not installed (Debian: wine64); the Windows programs cannot run"
+# Debian's wineserver wrapper forces -p0 (end with the last program): the server itself is called.
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server="$(command -v wineserver || true)"
+
+# Runs the program with its output through the file OUT, followed while it runs (see the end of
+# this script for why not a pipe); returns the program's status.
+run_followed() {
+  local out="$1" program status
+  shift
+  "$wine" "$@" >"$out" 2>&1 &
+  program=$!
+  tail -s 0.05 --pid="$program" -n +1 -f "$out" | sed -u 's/\r$//'
+  wait "$program"
+  status=$?
+  # A program that ends in failure without a word would leave nothing to go on: say how it ended.
+  if [ $status -ne 0 ] && [ ! -s "$out" ]; then
+    echo "wine-run.sh: $1 ended with status $status and wrote nothing" >&2
+  fi
+  return $status
+}
 
 if [ "${1:-}" = "--keep-server" ] || [ "${1:-}" = "--stop-server" ]; then
-  # Debian's wineserver wrapper forces -p0 (end with the last program): call the server itself.
-  server=/usr/lib/wine/wineserver64
-  [ -x "$server" ] || server="$(command -v wineserver || true)"
   [ -n "$server" ] || fail "Wine's server is not installed (Debian: wine64)"
   if [ "$1" = "--keep-server" ]; then
     exec "$server" -p
@@ -115,22 +132,14 @@ if [ "$1" = "--display" ]; then
   # A server of this prefix still running without a display (the one that has just made the
   # prefix lingers a few seconds) would give the program its display-less desktop: no window
   # could be made. It is waited for, and stopped if it does not end.
-  server=/usr/lib/wine/wineserver64
-  [ -x "$server" ] || server="$(command -v wineserver || true)"
   if [ -n "$server" ]; then
     timeout 20 "$server" -w 2>/dev/null || "$server" -k 2>/dev/null
   fi
-  # The output through a file, as below; the display ends with the program.
+  # The display ends with the program.
   out="$x_dir/out"
   : >"$out"  # there before tail looks for it
-  "$wine" "$@" >"$out" 2>&1 &
-  program=$!
-  tail -s 0.05 --pid="$program" -n +1 -f "$out" | sed -u 's/\r$//'
-  wait "$program"
+  run_followed "$out" "$@"
   status=$?
-  if [ $status -ne 0 ] && [ ! -s "$out" ]; then
-    echo "wine-run.sh: $1 ended with status $status and wrote nothing" >&2
-  fi
   # Wine's desktop of this prefix goes with its display: its server ends before the display does.
   [ -z "$server" ] || timeout 10 "$server" -w 2>/dev/null
   exit $status
@@ -147,13 +156,4 @@ fi
 # wait for it. So the output goes through a file, followed while the program runs.
 out="$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")"
 trap 'rm -f "$out"' EXIT
-"$wine" "$@" >"$out" 2>&1 &
-program=$!
-tail -s 0.05 --pid="$program" -n +1 -f "$out" | sed -u 's/\r$//'
-wait "$program"
-status=$?
-# A program that ends in failure without a word would leave nothing to go on: say how it ended.
-if [ $status -ne 0 ] && [ ! -s "$out" ]; then
-  echo "wine-run.sh: $1 ended with status $status and wrote nothing" >&2
-fi
-exit $status
+run_followed "$out" "$@"
