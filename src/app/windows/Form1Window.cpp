@@ -12,6 +12,7 @@
 namespace {
 
 constexpr int EditId = 1001;
+constexpr int LabelHeight = 14;  // at 96 dpi, as every length of the design
 
 std::string TextOf(HWND control)
 {
@@ -60,6 +61,7 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FLoop(loop)
         wcsncpy(format.szFaceName, WideOf(D::LogFontName).c_str(), LF_FACESIZE - 1);
         SendMessageW(pane, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
         SendMessageW(pane, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
+        ZoomToWindow(pane);
         return pane;
     };
     FLog = std::make_unique<TRichEditLog>(makePane, FWindow);
@@ -68,6 +70,7 @@ TForm1::TForm1(const TCommandLine& options, TEventLoop& loop) : FLoop(loop)
         RichEdit1 = pane;
         LayOut(ClientArea());
     };
+    FLogHeight = Scaled(TServerWindowDesign::LogHeight);
     FServer = std::make_unique<TServerWindow>(*FLog, options, FLoop);
     FServer->OnProblemsChanged = [this](const std::string& text) { ProblemsChanged(text); };
     LayOut(ClientArea());
@@ -111,13 +114,14 @@ std::string TForm1::ProblemsText() const
 
 void TForm1::ProblemsChanged(const std::string& text)
 {
+    FProblems = text;
     std::string lines;
     for (char c : text)
         lines += c == '\n' ? std::string("\r\n") : std::string(1, c);
     SetWindowTextW(Problems, WideOf(lines).c_str());
     // As tall as its lines need at the panel's width.
     RECT area = ClientArea();
-    RECT r{0, 0, std::max<LONG>(area.right - area.left - 16, 50), 0};
+    RECT r{0, 0, std::max<LONG>(area.right - area.left - Scaled(16), Scaled(50)), 0};
     HDC dc = GetDC(Problems);
     HGDIOBJ old = SelectObject(dc, FFont);
     std::wstring wide = WideOf(lines);
@@ -132,21 +136,24 @@ void TForm1::ProblemsChanged(const std::string& text)
 int TForm1::PanelHeightNeeded() const
 {
     using D = TServerWindowDesign;
-    return FProblemsHeight == 0 ? D::PanelMinHeight : std::max(D::PanelMinHeight, D::ProblemsTop + FProblemsHeight + 4);
+    int least = Scaled(D::PanelMinHeight);
+    return FProblemsHeight == 0 ? least : std::max(least, Scaled(D::ProblemsTop) + FProblemsHeight + Scaled(4));
 }
 
 RECT TForm1::Splitter1() const
 {
     RECT area = ClientArea();
-    int logTop = std::max<int>(area.bottom - FLogHeight, area.top + PanelHeightNeeded() + SplitterHeight);
-    return {area.left, logTop - SplitterHeight, area.right, logTop};
+    int band = Scaled(SplitterHeight);
+    int logTop = std::max<int>(area.bottom - FLogHeight, area.top + PanelHeightNeeded() + band);
+    return {area.left, logTop - band, area.right, logTop};
 }
 
 void TForm1::SetLogHeight(int height)
 {
     RECT area = ClientArea();
-    int most = std::max<int>(LogMinHeight, area.bottom - area.top - PanelHeightNeeded() - SplitterHeight);
-    FLogHeight = std::clamp(height, LogMinHeight, most);
+    int least = Scaled(LogMinHeight);
+    int most = std::max<int>(least, area.bottom - area.top - PanelHeightNeeded() - Scaled(SplitterHeight));
+    FLogHeight = std::clamp(height, least, most);
     LayOut(area);
 }
 
@@ -158,12 +165,31 @@ void TForm1::LayOut(const RECT& area)
     RECT splitter = Splitter1();
     int logTop = splitter.bottom;
     using D = TServerWindowDesign;
-    MoveWindow(Label1, area.left + D::LabelLeft, area.top + D::LabelTop, std::max(width - 2 * D::LabelLeft, 0), 14, TRUE);
-    MoveWindow(AdresSerwisuEd, area.left + D::EditLeft, area.top + D::EditTop, D::EditWidth, D::EditHeight, TRUE);
-    MoveWindow(Problems, area.left + D::ProblemsLeft, area.top + D::ProblemsTop, std::max(width - 2 * D::ProblemsLeft, 0),
-               FProblemsHeight, TRUE);
+    MoveWindow(Label1, area.left + Scaled(D::LabelLeft), area.top + Scaled(D::LabelTop),
+               std::max(width - 2 * Scaled(D::LabelLeft), 0), Scaled(LabelHeight), TRUE);
+    MoveWindow(AdresSerwisuEd, area.left + Scaled(D::EditLeft), area.top + Scaled(D::EditTop), Scaled(D::EditWidth),
+               Scaled(D::EditHeight), TRUE);
+    MoveWindow(Problems, area.left + Scaled(D::ProblemsLeft), area.top + Scaled(D::ProblemsTop),
+               std::max(width - 2 * Scaled(D::ProblemsLeft), 0), FProblemsHeight, TRUE);
     MoveWindow(RichEdit1, area.left, logTop, width, std::max<int>(area.bottom - logTop, 0), TRUE);
     InvalidateRect(FWindow, &splitter, TRUE);
+}
+
+void TForm1::DpiChanged(UINT oldDpi)
+{
+    for (HWND control : {Label1, AdresSerwisuEd, Problems})
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), TRUE);
+    ZoomToWindow(RichEdit1);
+    FLogHeight = MulDiv(FLogHeight, static_cast<int>(Dpi()), static_cast<int>(oldDpi));
+    ProblemsChanged(FProblems);  // its height at the new font
+}
+
+void TForm1::ZoomToWindow(HWND pane) const
+{
+    // Off (0, 0) at the system's scale; the ratio of the two elsewhere.
+    UINT system = SystemDpi();
+    bool same = Dpi() == system;
+    SendMessageW(pane, EM_SETZOOM, same ? 0 : Dpi(), same ? 0 : system);
 }
 
 LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -214,7 +240,7 @@ LRESULT TForm1::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_MOUSEMOVE:
         if (FDragging) {
             int y = static_cast<short>(HIWORD(lParam)) - FDragOffset;
-            SetLogHeight(ClientArea().bottom - y - SplitterHeight);
+            SetLogHeight(ClientArea().bottom - y - Scaled(SplitterHeight));
             return 0;
         }
         break;

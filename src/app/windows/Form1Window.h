@@ -49,15 +49,19 @@ public:
 protected:
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void LayOut(const RECT& area) override;
+    void DpiChanged(UINT oldDpi) override;
 
 private:
     int PanelHeightNeeded() const;
     void ProblemsChanged(const std::string& text);
+    // The log's text drawn at the window's scale (the rich edit draws at the system's).
+    void ZoomToWindow(HWND pane) const;
 
     TEventLoop& FLoop;
     std::unique_ptr<TRichEditLog> FLog;
     std::unique_ptr<TServerWindow> FServer;
-    int FLogHeight = TServerWindowDesign::LogHeight;
+    int FLogHeight = TServerWindowDesign::LogHeight;  // pixels at the window's dpi
+    std::string FProblems;                             // the problems line's text, lines by LF
     int FProblemsHeight = 0;
     bool FDragging = false;
     int FDragOffset = 0;

@@ -33,7 +33,35 @@ THtmlHelp HtmlHelpFunction()
     return function;
 }
 
+// "MS Sans Serif" at 8 points, the window's font, at a dpi.
+HFONT StandardFont(UINT dpi)
+{
+    return CreateFontW(-MulDiv(8, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                       WideOf(StandardFontName).c_str());
+}
+
+// The dpi of a window's monitor. Windows 10 (1607 on) says it; older systems scale every monitor
+// alike at start, and tell of a move to another scale by WM_DPICHANGED (8.1) or not at all.
+UINT DpiOfWindow(HWND window)
+{
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static auto function = reinterpret_cast<TGetDpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    UINT dpi = function ? function(window) : 0;
+    return dpi ? dpi : TFormaStandardowa::SystemDpi();
+}
+
 }  // namespace
+
+UINT TFormaStandardowa::SystemDpi()
+{
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
 
 TFormaStandardowa::TFormaStandardowa()
 {
@@ -84,18 +112,14 @@ void TFormaStandardowa::CreateFrame(const std::string& caption, int left, int to
     cls.lpszClassName = FrameClass;
     RegisterClassExW(&cls);  // once per process; a second time fails harmlessly
 
-    // "MS Sans Serif" at 8 points, as the window's font.
-    HDC screen = GetDC(nullptr);
-    int pixels = -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72);
-    ReleaseDC(nullptr, screen);
-    FFont = CreateFontW(pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, WideOf(StandardFontName).c_str());
-
     BuildMenus();
     FWindow = CreateWindowExW(0, FrameClass, WideOf(caption).c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, left, top,
                               width, height, nullptr, FMenu, instance, this);
     if (!FWindow)
         return;
+    // The font at the scale of the monitor the window is on (it has no controls yet).
+    FDpi = DpiOfWindow(FWindow);
+    FFont = StandardFont(FDpi);
     if (FIcon)
         SendMessageW(FWindow, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
     if (FSmallIcon)
@@ -383,6 +407,30 @@ LRESULT CALLBACK TFormaStandardowa::StaticWndProc(HWND window, UINT message, WPA
     return self->WndProc(message, wParam, lParam);
 }
 
+void TFormaStandardowa::ScaleTo(UINT dpi, const RECT* frame)
+{
+    // The window is on a monitor of another scale now (or its scale was changed): its font and
+    // every length follow, and the frame takes the rectangle the system suggests, which keeps
+    // it under the mouse while it is dragged across.
+    UINT oldDpi = FDpi;
+    if (dpi != 0 && dpi != oldDpi) {
+        FDpi = dpi;
+        HFONT previous = FFont;
+        FFont = StandardFont(FDpi);
+        DpiChanged(oldDpi);
+        if (previous)
+            DeleteObject(previous);
+    }
+    if (frame)
+        SetWindowPos(FWindow, nullptr, frame->left, frame->top, frame->right - frame->left, frame->bottom - frame->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    if (FToolbar)
+        SendMessageW(FToolbar, TB_AUTOSIZE, 0, 0);
+    if (FStatusBar)
+        SendMessageW(FStatusBar, WM_SIZE, 0, 0);
+    LayOut(ClientArea());
+}
+
 void TFormaStandardowa::MenuSelected(WPARAM wParam, LPARAM lParam)
 {
     UINT item = LOWORD(wParam);
@@ -425,6 +473,9 @@ LRESULT TFormaStandardowa::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         break;
+    case WM_DPICHANGED:
+        ScaleTo(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_MENUSELECT:
         MenuSelected(wParam, lParam);
         return 0;

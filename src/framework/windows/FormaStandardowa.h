@@ -55,6 +55,9 @@ public:
     std::string StatusText() const;
     // Runs the command as its menu item does.
     void RunCommand(TMenuCommand command);
+    // The system's dpi (the primary monitor's at log-on): what a control that does not follow
+    // its window's monitor draws at.
+    static UINT SystemDpi();
     // The keyboard shortcuts of the menus (Alt+X, F1, Ctrl+Enter); true when the message was one.
     bool TranslateShortcut(MSG& msg);
 
@@ -91,6 +94,15 @@ protected:
     // The area for the derived window's controls.
     RECT ClientArea() const;
 
+    // The window's dots per inch (96 at 100%): its monitor's, where the system scales each
+    // monitor on its own.
+    UINT Dpi() const { return FDpi; }
+    // A length of the design (drawn at 96 dpi) at the window's dpi.
+    int Scaled(int designPixels) const { return MulDiv(designPixels, static_cast<int>(FDpi), 96); }
+    // The window has come to a monitor of another scale: FFont is already the new one. Derived
+    // windows give it to their controls and rescale what they keep in pixels (from oldDpi).
+    virtual void DpiChanged(UINT oldDpi) { (void)oldDpi; }
+
     HWND FWindow = nullptr;
     HFONT FFont = nullptr;
 
@@ -102,7 +114,9 @@ private:
     void StartDownload(const TDownload& download);
     void DownloadStopped(const struct TDownloadResult& result);
     void ShowError(const char* sentence);
+    void ScaleTo(UINT dpi, const RECT* frame);
 
+    UINT FDpi = 96;
     HWND FStatusBar = nullptr;
     HWND FToolbar = nullptr;
     HMENU FMenu = nullptr, FFileMenu = nullptr, FHelpMenu = nullptr;

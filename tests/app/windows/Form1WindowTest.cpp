@@ -467,6 +467,62 @@ TEST_F(Form1WindowTest, OffScreenAndOversizedPlacementsAreBroughtOntoTheWorkArea
     }
 }
 
+TEST_F(Form1WindowTest, OnAMonitorOfAnotherScaleTheFontsAndControlsFollowAndTheFrameTakesTheSuggestedRectangle)
+{
+    auto form = Start();
+    ASSERT_TRUE(form->Created());
+    auto height = [](HWND h) {
+        RECT r{};
+        GetWindowRect(h, &r);
+        return r.bottom - r.top;
+    };
+    auto fontHeight = [](HWND h) {
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
+        return font.lfHeight;
+    };
+    auto zoom = [&] {
+        DWORD numerator = 0, denominator = 0;
+        SendMessageW(form->RichEdit1, EM_GETZOOM, reinterpret_cast<WPARAM>(&numerator),
+                     reinterpret_cast<LPARAM>(&denominator));
+        return denominator ? double(numerator) / denominator : 1.0;
+    };
+    // Here the window starts at the system's scale, 100%.
+    ASSERT_EQ(height(form->AdresSerwisuEd), 21);
+    EXPECT_EQ(fontHeight(form->Label1), -11);
+    int logHeight = form->LogHeight();
+
+    // Dragged to a monitor at 200%: the system suggests a frame twice as large.
+    RECT before = Bounds(form->Handle());
+    RECT suggested{before.left, before.top, before.left + 2 * (before.right - before.left),
+                   before.top + 2 * (before.bottom - before.top)};
+    SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+    RunFor(50);
+    RECT now = Bounds(form->Handle());
+    EXPECT_EQ(now.right - now.left, suggested.right - suggested.left);
+    EXPECT_EQ(now.bottom - now.top, suggested.bottom - suggested.top);
+    for (HWND control : {form->Label1, form->AdresSerwisuEd, form->Problems})
+        EXPECT_EQ(fontHeight(control), -21) << ClassOf(control);  // 8 points at 192 dpi
+    EXPECT_EQ(height(form->AdresSerwisuEd), 42);
+    EXPECT_EQ(height(form->Label1), 28);
+    RECT band = form->Splitter1();
+    EXPECT_EQ(band.bottom - band.top, 2 * TForm1::SplitterHeight);
+    EXPECT_EQ(form->LogHeight(), 2 * logHeight);
+    EXPECT_DOUBLE_EQ(zoom(), 2.0) << "the log's text at the new scale";
+    RECT log = Bounds(form->RichEdit1);
+    MapWindowPoints(nullptr, form->Handle(), reinterpret_cast<POINT*>(&log), 2);
+    EXPECT_EQ(log.top, band.bottom);
+
+    // And back: everything as it was, the log's zoom off.
+    SendMessageW(form->Handle(), WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&before));
+    RunFor(50);
+    EXPECT_EQ(height(form->AdresSerwisuEd), 21);
+    EXPECT_EQ(fontHeight(form->AdresSerwisuEd), -11);
+    EXPECT_EQ(form->LogHeight(), logHeight);
+    EXPECT_DOUBLE_EQ(zoom(), 1.0);
+    Close(*form);
+}
+
 TEST_F(Form1WindowTest, MenuItemShowsItsHintThenTheLegalNotice)
 {
     auto form = Start();
