@@ -49,16 +49,13 @@ std::unique_ptr<TSendRing> TSendRing::Open(unsigned entries)
     io_uring_params params{};
     // Every entry is submitted even if one before it cannot be; completions posted for the
     // task that asked, when it next enters the kernel (it always waits for them at once).
+    // A kernel that refuses these flags (before 5.19) is not used at all: older ones are not
+    // known to fail a send to a full socket at once when asked not to wait, and one that held
+    // it until the reader made room would hold the whole round with it.
     params.flags = IORING_SETUP_SUBMIT_ALL | IORING_SETUP_COOP_TASKRUN;
     ring->Fd = RingSetup(entries, params);
-    if (ring->Fd < 0 && errno == EINVAL) {
-        params = io_uring_params{};
-        ring->Fd = RingSetup(entries, params);
-    }
     if (ring->Fd < 0)
         return nullptr;
-    // Older kernels go on after a refused entry only with SUBMIT_ALL; without it a refusal
-    // leaves the rest unsent, which SubmitAndWait then sends one by one.
     if (!(params.features & IORING_FEAT_NODROP))
         return nullptr;  // a full completion ring would lose results
 
@@ -137,14 +134,16 @@ unsigned TSendRing::Reap(TGatheredSend* sends, unsigned n)
     unsigned reaped = 0;
     uint32_t head = *CqHead;
     uint32_t cqTail = LoadAcquire(CqTail);
-    for (; head != cqTail; ++head, ++reaped) {
+    for (; head != cqTail; ++head) {
         const io_uring_cqe& cqe = Cqes[head & CqMask];
-        if (cqe.user_data < n) {
-            TGatheredSend& s = sends[cqe.user_data];
-            s.Result = cqe.res >= 0 ? cqe.res : -1;
-            s.Error = cqe.res >= 0 ? 0 : -cqe.res;
-            s.Done = true;
-        }
+        uint64_t index = cqe.user_data & 0xFFFFFFFFu;
+        if ((cqe.user_data >> 32) != Batch || index >= n)
+            continue;  // an earlier batch's
+        TGatheredSend& s = sends[index];
+        s.Result = cqe.res >= 0 ? cqe.res : -1;
+        s.Error = cqe.res >= 0 ? 0 : -cqe.res;
+        s.Done = true;
+        ++reaped;
     }
     StoreRelease(CqHead, head);
     return reaped;
@@ -153,6 +152,9 @@ unsigned TSendRing::Reap(TGatheredSend* sends, unsigned n)
 bool TSendRing::SubmitAndWait(TGatheredSend* sends, unsigned n)
 {
     uint32_t tail = *SqTail;  // only this side writes it
+    // Each batch's completions carry its number: one left over from a batch whose wait failed
+    // must not be taken for a send of this one.
+    ++Batch;
     for (unsigned i = 0; i < n; ++i) {
         const TGatheredSend& s = sends[i];
         uint32_t slot = (tail + i) & SqMask;
@@ -164,7 +166,7 @@ bool TSendRing::SubmitAndWait(TGatheredSend* sends, unsigned n)
         sqe.len = static_cast<uint32_t>(s.Len);
         // As SocketSend: a full socket says "would block" at once instead of being waited on.
         sqe.msg_flags = MSG_NOSIGNAL | MSG_DONTWAIT | (s.Urgent ? MSG_OOB : 0);
-        sqe.user_data = i;
+        sqe.user_data = (uint64_t{Batch} << 32) | i;
         SqArray[slot] = slot;
         sends[i].Result = -1;
         sends[i].Error = 0;

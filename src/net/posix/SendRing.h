@@ -28,10 +28,12 @@ private:
     // Submits n prepared entries and waits for their completions; false if the system refused
     // the call itself (those sends are then made one by one).
     bool SubmitAndWait(TGatheredSend* sends, unsigned n);
-    // Takes the completions that have come, into sends' results; returns how many.
+    // Takes the completions that have come, into sends' results; returns how many were this
+    // batch's.
     unsigned Reap(TGatheredSend* sends, unsigned n);
 
     int Fd = -1;
+    uint32_t Batch = 0;  // the number of the batch in the ring
     void* RingMap = nullptr;
     size_t RingMapSize = 0;
     void* CqMap = nullptr;  // only when the kernel maps the two rings apart
