@@ -55,10 +55,7 @@ TEST(Program, GreetsLogsInRelaysAndStopsInOrder)
 TEST(Program, MessengerPortInUseEndsTheServiceWithALineAndStatusOne)
 {
     TWSocket holder;
-    holder.SetAddr("0.0.0.0");
-    holder.SetPort("0");
-    holder.Listen();
-    int port = BoundPort(holder);
+    int port = HoldAnyPort(holder);
     int http = FreePort();
     // Without a window the messenger port is the service: a service manager must see it fail.
     TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", std::to_string(http)});
@@ -201,10 +198,7 @@ TEST(Program, ClientsCannotForgeLogEntries)
 TEST(Program, HttpPortTakenGivesTheRedMessageThenTheNotice)
 {
     TWSocket holder;
-    holder.SetAddr("0.0.0.0");
-    holder.SetPort("0");
-    holder.Listen();
-    std::string http = std::to_string(BoundPort(holder));
+    std::string http = std::to_string(HoldAnyPort(holder));
     int port = FreePort();
     TProgram program({"--headless", "--messenger-port", std::to_string(port), "--http-port", http, "--address", "łódź.lan"});
     ASSERT_TRUE(program.WaitFor("prawym klawiszem.\n"));

@@ -179,11 +179,9 @@ TEST_F(ServerWindowTest, AnAddressGivenForThisRunIsShownAnnouncedButNotStored)
 TEST_F(ServerWindowTest, HeldHttpPortGivesTheRedMessageAnEmptyLineTheBlueNoticeAndAProblem)
 {
     TWSocket holder;
-    holder.SetAddr("0.0.0.0");
-    holder.SetPort("0");
-    holder.Listen();
+    int held = HoldAnyPort(holder);
     TCommandLine o = FreePorts();
-    o.HttpPort = BoundPort(holder);
+    o.HttpPort = held;
     TRecordedLog log;
     TServerWindow w(log, o);
     std::vector<std::string> problems;
@@ -204,11 +202,9 @@ TEST_F(ServerWindowTest, HeldHttpPortGivesTheRedMessageAnEmptyLineTheBlueNoticeA
 TEST_F(ServerWindowTest, HeldMessengerPortIsAProblemOnOneLineAndNotALogLine)
 {
     TWSocket holder;
-    holder.SetAddr("0.0.0.0");
-    holder.SetPort("0");
-    holder.Listen();
+    int held = HoldAnyPort(holder);
     TCommandLine o = FreePorts();
-    o.MessengerPort = BoundPort(holder);
+    o.MessengerPort = held;
     TRecordedLog log;
     TServerWindow w(log, o);
     std::string shown;

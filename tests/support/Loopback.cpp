@@ -49,6 +49,14 @@ int BoundPort(const TCustomWSocket& socket)
     return BoundPort(socket.Handle());
 }
 
+int HoldAnyPort(TCustomWSocket& holder)
+{
+    holder.SetAddr("0.0.0.0");
+    holder.SetPort("0");
+    holder.Listen();
+    return BoundPort(holder);
+}
+
 TPeer::~TPeer()
 {
     Close();

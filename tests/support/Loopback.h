@@ -17,6 +17,8 @@ void RunFor(int ms);
 // The port a listening socket was bound to (listen on "0" to get a free one).
 int BoundPort(const TCustomWSocket& socket);
 int BoundPort(TSocket s);
+// Listens on a free port of every address, as another program holding a port would; returns it.
+int HoldAnyPort(TCustomWSocket& holder);
 // A loopback port that was free a moment ago (bound, then released), for a program to listen on.
 int FreePort();
 

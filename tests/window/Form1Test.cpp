@@ -87,11 +87,9 @@ TEST_F(WindowTest, AddressIsStoredAtEveryChangeAndComesBack)
 TEST_F(WindowTest, HttpPortHeldGivesRedMessageEmptyLineAndBlueNotice)
 {
     TWSocket holder;
-    holder.SetAddr("0.0.0.0");
-    holder.SetPort("0");
-    holder.Listen();
+    int held = HoldAnyPort(holder);
     TCommandLine o = FreePorts();
-    o.HttpPort = BoundPort(holder);
+    o.HttpPort = held;
     TTestForm1 form(o);
     form.FormCreate();
     auto entries = form.Entries();
@@ -200,11 +198,9 @@ TEST_F(WindowTest, AnEntryHoldsAtMostItsCapSoThePaneStaysBounded)
 TEST_F(WindowTest, MessengerPortThatCannotBeOpenedIsShownInTheWindow)
 {
     TWSocket holder;
-    holder.SetAddr("0.0.0.0");
-    holder.SetPort("0");
-    holder.Listen();
+    int held = HoldAnyPort(holder);
     TCommandLine o = FreePorts();
-    o.MessengerPort = BoundPort(holder);
+    o.MessengerPort = held;
     TTestForm1 form(o);
     form.FormCreate();
     form.show();

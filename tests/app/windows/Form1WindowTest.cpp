@@ -178,6 +178,19 @@ struct Form1WindowTest : ::testing::Test {
         GetWindowRect(h, &r);
         return r;
     }
+    // Listens on the port, alone (as another program holding it would), so the window cannot.
+    void HoldPort(int port, SOCKET& held)
+    {
+        held = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = htonl(INADDR_ANY);
+        sin.sin_port = htons(static_cast<u_short>(port));
+        BOOL exclusive = TRUE;
+        setsockopt(held, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+        ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+        ASSERT_EQ(listen(held, 1), 0);
+    }
     // Closes the window as its menu does, and lets the loop run until it is gone.
     void Close(TForm1& form)
     {
@@ -279,15 +292,8 @@ TEST_F(Form1WindowTest, AddressTypedIsStoredAtEveryKeyAndAnnouncedInTheNextBoots
 
 TEST_F(Form1WindowTest, HttpPortHeldGivesRedFailureEmptyLineThenBlueNoticeAndClientsLogInBlue)
 {
-    SOCKET held = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    sin.sin_port = htons(static_cast<u_short>(Options.HttpPort));
-    BOOL exclusive = TRUE;
-    setsockopt(held, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
-    ASSERT_EQ(listen(held, 1), 0);
+    SOCKET held = INVALID_SOCKET;
+    ASSERT_NO_FATAL_FAILURE(HoldPort(Options.HttpPort, held));
 
     auto form = Start();
     ASSERT_TRUE(form->Created());
@@ -579,15 +585,8 @@ TEST_F(Form1WindowTest, VersionCheckAnnouncesANewerVersionFileButNotAWebPage)
 
 TEST_F(Form1WindowTest, MessengerPortHeldIsShownInTheProblemsLineAndTheLogHoldsTheNoticeAlone)
 {
-    SOCKET held = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_ANY);
-    sin.sin_port = htons(static_cast<u_short>(Options.MessengerPort));
-    BOOL exclusive = TRUE;
-    setsockopt(held, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
-    ASSERT_EQ(listen(held, 1), 0);
+    SOCKET held = INVALID_SOCKET;
+    ASSERT_NO_FATAL_FAILURE(HoldPort(Options.MessengerPort, held));
     auto form = Start();
     ASSERT_TRUE(form->Created());
     EXPECT_TRUE(IsWindowVisible(form->Problems));
